@@ -1,0 +1,246 @@
+#include "tavosim/pty_module.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace tavosim {
+
+namespace {
+
+// With nothing timed pending the server still wakes now and then, so that a
+// change made from another thread (a mode reset, say) is acted on.
+constexpr int kIdlePollMs = 100;
+constexpr int kLingerStepMs = 2;
+constexpr uint64_t kSettleMs = 50;
+constexpr size_t kMaxPending = 1 << 20;
+
+std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+uint64_t SteadyMs() {
+  using namespace std::chrono;
+  return static_cast<uint64_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void CloseFd(int& fd) {
+  if (fd >= 0) {
+    ::close(fd);
+    fd = -1;
+  }
+}
+
+}  // namespace
+
+PtyModule::PtyModule(ModuleConfig config, PtyOptions options)
+    : core_(std::move(config)), options_(options), startMs_(SteadyMs()) {}
+
+PtyModule::~PtyModule() { Stop(); }
+
+uint64_t PtyModule::NowMs() const { return SteadyMs() - startMs_; }
+
+bool PtyModule::Start() {
+  if (thread_.joinable() || master_ >= 0) {
+    lastError_ = "already started";
+    return false;
+  }
+  master_ = ::open("/dev/ptmx", O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (master_ < 0) {
+    lastError_ = ErrnoText("open /dev/ptmx");
+    return false;
+  }
+  std::array<char, 128> name{};
+  if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
+      ::ptsname_r(master_, name.data(), name.size()) != 0) {
+    lastError_ = ErrnoText("pseudo-terminal setup");
+    CloseAll();
+    return false;
+  }
+  slavePath_ = name.data();
+  ownSlave_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (ownSlave_ < 0) {
+    lastError_ = ErrnoText("open slave");
+    CloseAll();
+    return false;
+  }
+  if (options_.rawAtStart) {
+    termios tio{};
+    if (::tcgetattr(ownSlave_, &tio) == 0) {
+      ::cfmakeraw(&tio);
+      ::tcsetattr(ownSlave_, TCSANOW, &tio);
+    }
+  }
+  wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wake_ < 0) {
+    lastError_ = ErrnoText("eventfd");
+    CloseAll();
+    return false;
+  }
+  stop_ = false;
+  dropped_ = false;
+  dropRequested_ = false;
+  thread_ = std::thread([this] { Serve(); });
+  return true;
+}
+
+void PtyModule::Stop() {
+  stop_ = true;
+  Wake();
+  if (thread_.joinable()) {
+    thread_.join();
+  }
+  CloseAll();
+}
+
+void PtyModule::Wake() {
+  if (wake_ >= 0) {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wake_, &one, sizeof one);
+  }
+}
+
+void PtyModule::DropConnection() {
+  dropRequested_ = true;
+  Wake();
+}
+
+bool PtyModule::WaitDropped(uint32_t timeoutMs) {
+  std::unique_lock lock(dropMutex_);
+  return dropCv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                          [this] { return dropped_.load(); });
+}
+
+bool PtyModule::Flush(Bytes& pending) {
+  while (!pending.empty()) {
+    const ssize_t n = ::write(master_, pending.data(), pending.size());
+    if (n > 0) {
+      pending.erase(pending.begin(), pending.begin() + n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n < 0 && errno == EAGAIN) {
+      return true;  // the host's input is full: wait for POLLOUT
+    }
+    pending.clear();
+    return false;
+  }
+  return true;
+}
+
+void PtyModule::Linger() {
+  // Every descriptor of the slave shares one input queue, so our own shows
+  // how much the host has not read yet. Bytes written to the master reach
+  // that queue a moment later (the kernel pushes them from a work queue), so
+  // an empty queue only counts once the bytes have been seen there or the
+  // settling time has passed.
+  const uint64_t start = NowMs();
+  bool seen = false;
+  while (!stop_ && NowMs() - start < options_.dropLingerMs) {
+    int unread = 0;
+    if (::ioctl(ownSlave_, FIONREAD, &unread) != 0) {
+      return;
+    }
+    if (unread > 0) {
+      seen = true;
+    } else if (seen || NowMs() - start >= kSettleMs) {
+      return;
+    }
+    ::poll(nullptr, 0, kLingerStepMs);
+  }
+}
+
+void PtyModule::CloseLine() {
+  CloseFd(master_);
+  CloseFd(ownSlave_);
+  {
+    std::lock_guard lock(dropMutex_);
+    dropped_ = true;
+  }
+  dropCv_.notify_all();
+}
+
+void PtyModule::CloseAll() {
+  CloseFd(master_);
+  CloseFd(ownSlave_);
+  CloseFd(wake_);
+}
+
+void PtyModule::Serve() {
+  Bytes pending;
+  bool dropAfterFlush = false;
+  std::array<uint8_t, 4096> buffer{};
+  const auto take = [&](Output out) {
+    if (pending.size() + out.bytes.size() > kMaxPending) {
+      pending.clear();  // nobody has read for a long while: a real UART would have overrun too
+    }
+    pending.insert(pending.end(), out.bytes.begin(), out.bytes.end());
+    dropAfterFlush = dropAfterFlush || out.dropConnection;
+  };
+
+  while (!stop_) {
+    if (!dropAfterFlush) {
+      take(core_.Poll(NowMs()));
+    }
+    if (dropRequested_.exchange(false)) {
+      dropAfterFlush = true;
+    }
+    const bool lineOk = Flush(pending);
+    if (dropAfterFlush && pending.empty()) {
+      Linger();
+      CloseLine();
+      return;
+    }
+    if (!lineOk) {
+      break;
+    }
+
+    int timeout = kIdlePollMs;
+    if (const auto deadline = core_.NextDeadline()) {
+      const uint64_t now = NowMs();
+      timeout =
+          *deadline <= now ? 0 : static_cast<int>(std::min<uint64_t>(*deadline - now, kIdlePollMs));
+    }
+    std::array<pollfd, 2> fds{};
+    fds[0].fd = master_;
+    fds[0].events =
+        static_cast<short>((dropAfterFlush ? 0 : POLLIN) | (pending.empty() ? 0 : POLLOUT));
+    fds[1].fd = wake_;
+    fds[1].events = POLLIN;
+    const int ready = ::poll(fds.data(), fds.size(), timeout);
+    if (ready < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      break;
+    }
+    if (fds[1].revents & POLLIN) {
+      uint64_t count = 0;
+      [[maybe_unused]] const ssize_t n = ::read(wake_, &count, sizeof count);
+    }
+    if (fds[0].revents & POLLIN) {
+      const ssize_t n = ::read(master_, buffer.data(), buffer.size());
+      if (n > 0) {
+        take(core_.Feed({buffer.data(), static_cast<size_t>(n)}, NowMs()));
+      } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+        break;
+      }
+    } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+      // Cannot happen while our own slave descriptor is open; if it does,
+      // stop rather than spin on it.
+      break;
+    }
+  }
+}
+
+}  // namespace tavosim

@@ -1,0 +1,143 @@
+// A TAVO module, seen from the module's side of the serial line.
+//
+// The module is fed the bytes the host sends and hands back the bytes it
+// sends in return. Time is whatever the caller says it is, so the same model
+// runs on a virtual clock in tests and on the real clock behind a
+// pseudo-terminal (PtyModule).
+//
+// Modes:
+//   AT         text commands ending in '\r'; "AT+KTAT=1" starts the switch
+//   AwaitingO  the module sends 'I' every ackRepeatMs until the host says 'O'
+//   SendingReady  ready frames announce the platform and software
+//   TAT        binary request frames, one answer each
+//   Restarting silent for a moment after a restart request, then AT
+//
+// A module switched on from power-up would first run its boot code, which
+// answers the host's synchronisation byte and takes a loader; that mode has
+// its own place in Mode and in Feed's dispatch when it is added.
+//
+// All public operations are thread-safe: one thread serves the line while
+// tests inspect and change the module from another.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "tavosim/faults.h"
+#include "tavosim/frame_receiver.h"
+#include "tavosim/memory.h"
+#include "tavosim/module_config.h"
+#include "tavosim/observations.h"
+
+namespace tavosim {
+
+enum class Mode { kAt, kAwaitingO, kSendingReady, kTat, kRestarting };
+
+const char* ToString(Mode mode);
+
+// What the module does in answer to input or to the passing of time.
+struct Output {
+  Bytes bytes;
+  // The line goes dead once `bytes` have been delivered (a drop fault).
+  bool dropConnection = false;
+};
+
+class Module {
+ public:
+  explicit Module(ModuleConfig config = {});
+
+  Module(const Module&) = delete;
+  Module& operator=(const Module&) = delete;
+
+  // Bytes from the host, received at nowMs. Output that fell due before nowMs
+  // comes first.
+  Output Feed(std::span<const uint8_t> bytes, uint64_t nowMs);
+  // Timed output due at nowMs ('I' repeats, ready frames, end of a restart).
+  Output Poll(uint64_t nowMs);
+  // When Poll next has something to do, if ever.
+  std::optional<uint64_t> NextDeadline() const;
+
+  Mode CurrentMode() const;
+  // Puts the module into AT or TAT mode at once, as if freshly started.
+  void Reset(Mode mode);
+
+  // Configuration. Changes apply from the next byte on (a request frame being
+  // received is dropped); sections given in it are added to memory, and
+  // startInTat only matters at construction (see Reset).
+  ModuleConfig Config() const;
+  void EditConfig(const std::function<void(ModuleConfig&)>& edit);
+
+  // Sections. AddSection wraps a payload in a header with a correct checksum
+  // (a section of T bytes has T - 8 payload bytes); address 0 places it after
+  // the others. Both return the address, or nothing for an unusable image.
+  std::optional<uint32_t> AddSection(uint8_t id, const Bytes& payload, uint8_t version = 1,
+                                     uint32_t address = 0);
+  std::optional<uint32_t> AddSectionImage(uint8_t id, Bytes image, uint32_t address = 0);
+  void RemoveSection(uint8_t id);
+  std::optional<Section> GetSection(uint8_t id) const;
+  std::optional<Bytes> SectionImage(uint8_t id) const;    // working image
+  std::optional<Bytes> CommittedImage(uint8_t id) const;  // as last committed
+  bool SetSectionImage(uint8_t id, Bytes image);
+  // Stores a wrong checksum byte (never 0xFF, which hosts accept as "unchecked").
+  bool CorruptSectionChecksum(uint8_t id);
+  Bytes ReadMemory(uint32_t address, size_t count) const;
+
+  // Faults.
+  Faults GetFaults() const;
+  void SetFaults(Faults faults);
+  void EditFaults(const std::function<void(Faults&)>& edit);
+  void ClearFaults();
+
+  // Observations.
+  std::vector<RequestRecord> Requests() const;
+  std::vector<RequestRecord> Requests(RequestKind kind) const;
+  void ClearRequests();
+  Stats GetStats() const;
+  int CommitCount(uint8_t id) const;
+
+ private:
+  void PollLocked(uint64_t nowMs, Output& out);
+  void FeedAt(uint8_t byte, uint64_t nowMs, Output& out);
+  void HandleAtLine(std::string line, uint64_t nowMs, Output& out);
+  void FeedAwaitingO(uint8_t byte, uint64_t nowMs);
+  void FeedTat(uint8_t byte, uint64_t nowMs, Output& out);
+  void EnterMode(Mode mode, uint64_t nowMs);
+  Bytes ReadyFrame(int index) const;
+
+  // TAT requests (tat_requests.cpp).
+  void HandleFrame(const Bytes& frame, uint64_t nowMs, Output& out);
+  std::optional<Bytes> Serve(const Bytes& frame, RequestRecord& record, uint64_t nowMs);
+  std::optional<Bytes> ServeSectionInfo(const Bytes& frame, RequestRecord& record);
+  std::optional<Bytes> ServeReadMemory(const Bytes& frame, RequestRecord& record);
+  std::optional<Bytes> ServeWriteMemory(const Bytes& frame, RequestRecord& record);
+  std::optional<Bytes> ServeUpdate(const Bytes& frame, RequestRecord& record);
+  Bytes Answer(uint16_t source, uint16_t code, const Bytes& payload) const;
+  void Log(RequestRecord record);
+
+  // Faults on the way out (answer_faults.cpp). False when silenced.
+  bool SendAnswer(Bytes answer, Output& out);
+
+  mutable std::mutex mutex_;
+  ModuleConfig config_;
+  ModuleMemory memory_;
+  Faults faults_;
+  FrameReceiver receiver_;
+
+  Mode mode_ = Mode::kAt;
+  std::string atLine_;
+  uint64_t nextEventMs_ = 0;  // next 'I' or ready frame, or the end of a restart
+  uint64_t ackGiveUpAtMs_ = 0;
+  int readySent_ = 0;
+  bool junkPending_ = false;
+
+  std::deque<RequestRecord> requests_;
+  Stats stats_;
+};
+
+}  // namespace tavosim

@@ -1,0 +1,106 @@
+// tavosim: serves one simulated TAVO module on a pseudo-terminal.
+//
+//   tavosim [--tat] [--platform HEX] [--software HEX] [--link PATH]
+//
+// Prints the terminal's path on one line, then serves until SIGINT or
+// SIGTERM. A host reaches the module by opening that path (for instance with
+// TAVOLINK_COM5=<path>).
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "tavosim/pty_module.h"
+
+namespace {
+
+void Usage() {
+  std::fprintf(stderr,
+               "usage: tavosim [--tat] [--platform HEX] [--software HEX] [--link PATH]\n"
+               "  --tat            start in TAT mode instead of AT mode\n"
+               "  --platform HEX   platform identifier (default 37000013)\n"
+               "  --software HEX   software word (default 01000124)\n"
+               "  --link PATH      also make PATH a symbolic link to the terminal\n");
+}
+
+bool ParseHex(const char* text, uint32_t& out) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long v = std::strtoul(text, &end, 16);
+  if (errno != 0 || end == text || *end != '\0' || v > 0xFFFFFFFFUL) {
+    return false;
+  }
+  out = static_cast<uint32_t>(v);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  tavosim::ModuleConfig config;
+  std::string link;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (arg == "--tat") {
+      config.startInTat = true;
+    } else if (arg == "--platform" && hasValue) {
+      if (!ParseHex(argv[++i], config.platformId)) {
+        std::fprintf(stderr, "tavosim: bad platform identifier '%s'\n", argv[i]);
+        return 2;
+      }
+    } else if (arg == "--software" && hasValue) {
+      if (!ParseHex(argv[++i], config.softwareWord)) {
+        std::fprintf(stderr, "tavosim: bad software word '%s'\n", argv[i]);
+        return 2;
+      }
+    } else if (arg == "--link" && hasValue) {
+      link = argv[++i];
+    } else if (arg == "--help" || arg == "-h") {
+      Usage();
+      return 0;
+    } else {
+      std::fprintf(stderr, "tavosim: unknown or incomplete option '%s'\n", arg.c_str());
+      Usage();
+      return 2;
+    }
+  }
+
+  // Block the stop signals before the serving thread exists, so that only
+  // sigwait below receives them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  tavosim::PtyModule module(std::move(config));
+  if (!module.Start()) {
+    std::fprintf(stderr, "tavosim: %s\n", module.LastError().c_str());
+    return 1;
+  }
+  if (!link.empty()) {
+    struct stat st {};
+    if (::lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      ::unlink(link.c_str());  // a link left by an earlier run; never a real file
+    }
+    if (::symlink(module.SlavePath().c_str(), link.c_str()) != 0) {
+      std::fprintf(stderr, "tavosim: cannot link %s: %s\n", link.c_str(), std::strerror(errno));
+      return 1;
+    }
+  }
+  std::printf("%s\n", module.SlavePath().c_str());
+  std::fflush(stdout);
+
+  int signal = 0;
+  sigwait(&stopSignals, &signal);
+  module.Stop();
+  if (!link.empty()) {
+    ::unlink(link.c_str());
+  }
+  return 0;
+}

@@ -1,0 +1,54 @@
+// One open serial device: the operating-system side of a COM port.
+//
+// The library speaks to a module in two line modes. In TAT mode a read of n
+// bytes returns when all have arrived or when 100 ms have passed since the
+// read began; in loader mode a read returns at once with what is there, and
+// the module's XON/XOFF pauses what we send. The termios implementation lives
+// in serial_device_termios.cpp; tests may put a scripted device in its place.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace tavo::platform {
+
+enum class LineMode { Tat, Loader };
+
+struct LineSettings {
+  uint32_t baudRate = 115200;
+  LineMode mode = LineMode::Tat;
+  bool linesOn = false;  // DTR and RTS raised together, or dropped together
+};
+
+class SerialDevice {
+ public:
+  virtual ~SerialDevice() = default;
+  // Applies the line settings (purging both queues first). False when the
+  // device refused them; callers treat that as the original did: ignored.
+  virtual bool Configure(const LineSettings& settings) = 0;
+  // Drops everything pending in both directions.
+  virtual void Purge() = 0;
+  // Reads up to count bytes following the timing of the configured mode.
+  // Returns the number of bytes read (possibly 0), or -1 when the device
+  // failed (it vanished, or the descriptor is broken).
+  virtual int32_t Read(uint8_t* buffer, uint32_t count) = 0;
+  // Writes all bytes, waiting for room in slices of at most 100 ms. Gives up
+  // early when shouldStop() turns true. Returns the number written, or -1 on
+  // failure (device vanished, stopped before anything was written).
+  virtual int32_t Write(const uint8_t* bytes, uint32_t count,
+                        const std::function<bool()>& shouldStop) = 0;
+};
+
+// Opens a device path exclusively (no second opener, in this process or
+// another). Null when the path cannot be opened or is already held.
+std::unique_ptr<SerialDevice> OpenSerialDevice(const std::string& path);
+
+// The device path of COM port N: the environment variable TAVOLINK_COM<N>,
+// else the key COM<N> of the section PORTS of the configuration file at
+// iniPath, else /dev/ttyS<N-1>. Empty when there is no sensible path (a port
+// number below 1 without a mapping).
+std::string ComPortPath(int32_t portNumber, const std::string& iniPath);
+
+}  // namespace tavo::platform
