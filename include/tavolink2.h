@@ -165,6 +165,34 @@ TAVOLINK_API int32_t tavolink_GetSoftVersion(char* softwareId, int32_t threadInd
 TAVOLINK_API int32_t tavolink_RestartModule(int32_t closeAfter, int32_t threadIndex);
 TAVOLINK_API int32_t tavolink_CloseSession(int32_t threadIndex);
 
+/* Module data. Sections are images of an 8-byte header and a payload; the
+ * section functions exchange the payload only. A read with a null buffer or a
+ * buffer size of 0 just stores the payload size in *sizeOut (which may be
+ * null); a buffer smaller than the payload gives 52 with *sizeOut already set.
+ * A write replaces the first min(size, payload) payload bytes, keeps the rest
+ * of the module's section and commits it; a negative size gives 51. Record
+ * pointers hold TAVOLINK_PRODUCTION_INFO_SIZE or TAVOLINK_CALIBRATION_INFO_SIZE
+ * bytes; a null one gives 50. */
+TAVOLINK_API int32_t tavolink_ReadSerialNumber(char* serialNumber, int32_t threadIndex);
+TAVOLINK_API int32_t tavolink_ReadRadioParameters(uint8_t* buffer, int32_t bufferSize,
+                                                  uint32_t* sizeOut, int32_t threadIndex);
+TAVOLINK_API int32_t tavolink_WriteRadioParameters(const uint8_t* data, int32_t size,
+                                                   int32_t threadIndex);
+TAVOLINK_API int32_t tavolink_ReadDravelSection(uint8_t* buffer, int32_t bufferSize,
+                                                uint32_t* sizeOut, int32_t threadIndex);
+TAVOLINK_API int32_t tavolink_WriteDravelSection(const uint8_t* data, int32_t size,
+                                                 int32_t threadIndex);
+TAVOLINK_API int32_t tavolink_ReadProductionInfos(uint8_t* record, int32_t threadIndex);
+TAVOLINK_API int32_t tavolink_WriteProductionInfos(const uint8_t* record, int32_t threadIndex);
+TAVOLINK_API int32_t tavolink_ReadCalibrationInfos(uint8_t* record, int32_t threadIndex);
+TAVOLINK_API int32_t tavolink_WriteCalibrationInfos(const uint8_t* record, int32_t threadIndex);
+/* imei receives 15 digits and a terminating zero (TAVOLINK_IMEI_BUFFER_SIZE
+ * bytes); 109 when the check digit does not match. The write takes 14 or 15
+ * digits (the 15th is not used) and needs the vault library libTavoVault.so:
+ * 302 when it cannot be loaded, 304 when it lacks its function. */
+TAVOLINK_API int32_t tavolink_ReadIMEI(char* imei, int32_t threadIndex);
+TAVOLINK_API int32_t tavolink_WriteIMEI(const char* imei, int32_t threadIndex);
+
 /* Names kept for hosts built against older versions: each answers 204 and
  * ignores whatever arguments it is given. */
 #ifdef __cplusplus

@@ -56,6 +56,13 @@ int32_t CChannel::GetSoftVersion(char* out) {
   return tat.GetSoftVersion(out);
 }
 
+int32_t CChannel::ReadSerialNumber(char* out) {
+  if (!IsBound()) {
+    return TAVOLINK_COM_PORT_UNDEFINED;
+  }
+  return tat.ReadSerialNumber(out);
+}
+
 int32_t CChannel::RestartModule(int32_t closeAfter) {
   if (!IsBound()) {
     return TAVOLINK_COM_PORT_UNDEFINED;

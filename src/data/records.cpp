@@ -1,0 +1,131 @@
+// The production and calibration records of a channel, and the production
+// summary that module detection reports.
+//
+// Each operation reads the module's current payload first, so that a write
+// changes only the bytes of its record and keeps everything else the module
+// holds. A module whose payload is too short for the record is refused with
+// 52 before the host's record or the module is touched.
+#include "data/records.h"
+
+#include <cstring>
+#include <vector>
+
+#include "interface/channel.h"
+#include "tat/frame_bytes.h"
+
+namespace tavo {
+namespace {
+
+constexpr size_t kCalibrationEnd = kCalibrationOffset + kCalibrationSize;
+
+// The C strncpy rule: characters up to the first zero byte, at most n, the
+// rest of the n output bytes zero; no terminator when all n are characters.
+void CopyFixedText(char* out, const uint8_t* text, size_t n) {
+  size_t i = 0;
+  for (; i < n && text[i] != 0; ++i) {
+    out[i] = static_cast<char>(text[i]);
+  }
+  for (; i < n; ++i) {
+    out[i] = '\0';
+  }
+}
+
+}  // namespace
+
+uint16_t XorChecksum16(const uint8_t* words, int32_t count) {
+  uint16_t sum = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    sum ^= Get16(words, 2 * static_cast<uint32_t>(i));
+  }
+  return sum;
+}
+
+int32_t CChannel::ReadProductionInfos(uint8_t* record) {
+  if (record == nullptr) {
+    return TAVOLINK_NULL_BUFFER;
+  }
+  std::vector<uint8_t> payload;
+  const int32_t result = ReadSectionCopy(kProductionSection, payload, nullptr, false);
+  if (result != TAVOLINK_OK) {
+    return result;
+  }
+  if (payload.size() < kProductionSize) {
+    return TAVOLINK_BUFFER_TOO_SHORT;
+  }
+  std::memcpy(record, payload.data(), kProductionSize);
+  return TAVOLINK_OK;
+}
+
+int32_t CChannel::WriteProductionInfos(const uint8_t* record) {
+  if (record == nullptr) {
+    return TAVOLINK_NULL_BUFFER;
+  }
+  std::vector<uint8_t> payload;
+  const int32_t result = ReadSectionCopy(kProductionSection, payload, nullptr, false);
+  if (result != TAVOLINK_OK) {
+    return result;
+  }
+  if (payload.size() < kProductionSize) {
+    return TAVOLINK_BUFFER_TOO_SHORT;
+  }
+  std::memcpy(payload.data(), record, kProductionSize);
+  Put16(payload.data(), kProductionTag, kProductionTagValue);
+  // The checksum covers the record's words in front of it, whatever lies
+  // beyond the record in a longer payload: counting the checksum word itself
+  // would make the result depend on the value it replaces.
+  Put16(payload.data(), kProductionChecksum,
+        XorChecksum16(payload.data(), static_cast<int32_t>(kProductionChecksum / 2)));
+  return WriteSectionData(kProductionSection, payload.data(), static_cast<int32_t>(payload.size()));
+}
+
+int32_t CChannel::ReadCalibrationInfos(uint8_t* record) {
+  if (record == nullptr) {
+    return TAVOLINK_NULL_BUFFER;
+  }
+  std::vector<uint8_t> payload;
+  const int32_t result = ReadSectionCopy(kMakerSection, payload, nullptr, false);
+  if (result != TAVOLINK_OK) {
+    return result;
+  }
+  if (payload.size() < kCalibrationEnd) {
+    return TAVOLINK_BUFFER_TOO_SHORT;
+  }
+  std::memcpy(record, payload.data() + kCalibrationOffset, kCalibrationSize);
+  return TAVOLINK_OK;
+}
+
+int32_t CChannel::WriteCalibrationInfos(const uint8_t* record) {
+  if (record == nullptr) {
+    return TAVOLINK_NULL_BUFFER;
+  }
+  std::vector<uint8_t> payload;
+  const int32_t result = ReadSectionCopy(kMakerSection, payload, nullptr, false);
+  if (result != TAVOLINK_OK) {
+    return result;
+  }
+  if (payload.size() < kCalibrationEnd) {
+    return TAVOLINK_BUFFER_TOO_SHORT;
+  }
+  std::memcpy(payload.data() + kCalibrationOffset, record, kCalibrationSize);
+  return WriteSectionData(kMakerSection, payload.data(), static_cast<int32_t>(payload.size()));
+}
+
+int32_t CChannel::ReadProductionSummary(char* text14Out, uint16_t* value16Out, char* text8Out) {
+  uint8_t record[kProductionSize];
+  const int32_t result = ReadProductionInfos(record);
+  if (result != TAVOLINK_OK) {
+    return result;
+  }
+  if (text14Out != nullptr) {
+    CopyFixedText(text14Out, record + kProductionText14, kProductionText14Size);
+  }
+  if (value16Out != nullptr) {
+    *value16Out = Get16(record, kProductionValue);
+  }
+  if (text8Out != nullptr) {
+    CopyFixedText(text8Out, record + kProductionText8, kProductionText8Size);
+  }
+  return TAVOLINK_OK;
+}
+
+}  // namespace tavo

@@ -1,0 +1,60 @@
+// Writing a module's IMEI.
+//
+// The 14 digits are packed into a 32-byte block, the vault library of the
+// module maker encrypts the block in place, and the result goes over the
+// payload of section 18. The check digit is the vault's business: we pass a
+// zero where it goes.
+#include <cstring>
+
+#include "data/imei.h"
+#include "data/vault_loader.h"
+#include "tat/tat_request.h"
+
+namespace tavo {
+namespace {
+
+constexpr size_t kImeiTextShort = 14;
+constexpr size_t kImeiTextFull = 15;
+
+// Generations 2 to 6 encrypt a 16-byte block, the first modules 8 bytes.
+int32_t VaultLength(int32_t generation) { return generation >= 2 && generation <= 6 ? 16 : 8; }
+
+}  // namespace
+
+int32_t CTATRequest::WriteIMEI(const char* imeiText) {
+  int32_t result = SessionRequired();
+  if (result != TAVOLINK_OK) {
+    return result;
+  }
+  if (imeiText == nullptr) {
+    return TAVOLINK_NULL_BUFFER;
+  }
+  // Bounded: a text without a terminator must not be read far beyond 16.
+  const size_t length = strnlen(imeiText, kImeiTextFull + 1);
+  if (length != kImeiTextShort && length != kImeiTextFull) {
+    return TAVOLINK_IMEI_SIZE_ERROR;
+  }
+  uint16_t payloadSize = 0;
+  result = ReadSectionInfo(kImeiSection, &payloadSize, nullptr, nullptr, true);
+  if (result != TAVOLINK_OK) {
+    return result;
+  }
+  // The block carries the packed IMEI and the vault's bytes; a section that
+  // cannot hold the eight IMEI bytes, or that is larger than the block,
+  // would get a cut IMEI or bytes that nobody prepared.
+  if (payloadSize < kImeiStoredBytes || payloadSize > kImeiBlockSize) {
+    return TAVOLINK_BUFFER_TOO_SHORT;
+  }
+  uint8_t block[kImeiBlockSize] = {};
+  HexToBytes(block, imeiText, kImeiTextShort);
+  {
+    CVaultLoader vault;
+    result = vault.CryptImei(block, VaultLength(moduleGeneration));
+  }
+  if (result != TAVOLINK_OK) {
+    return result;
+  }
+  return WriteTATSection(kImeiSection, block, payloadSize);
+}
+
+}  // namespace tavo
