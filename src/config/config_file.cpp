@@ -16,8 +16,6 @@ constexpr bool IsCSpace(char c) {
 
 constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-constexpr char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') {
     return c - '0';
@@ -34,17 +32,7 @@ int HexDigit(char c) {
 // The first `length` characters of a and b agree, case aside; a text shorter
 // than `length` must then end where the other ends.
 bool SamePrefixIgnoreCase(std::string_view a, std::string_view b, std::size_t length) {
-  a = a.substr(0, length);
-  b = b.substr(0, length);
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-      return false;
-    }
-  }
-  return true;
+  return platform::EqualsIgnoreCase(a.substr(0, length), b.substr(0, length));
 }
 
 // Section and key names of the file.

@@ -30,6 +30,17 @@ void CopyFixedText(char* out, const uint8_t* text, size_t n) {
   }
 }
 
+// The payload of a record's section, refused (52) when it is too short to
+// hold the record: such a module is not one these records describe.
+int32_t ReadRecordPayload(CChannel& channel, int32_t section, size_t minimumSize,
+                          std::vector<uint8_t>& payload) {
+  const int32_t result = channel.ReadSectionCopy(section, payload, nullptr, false);
+  if (result != TAVOLINK_OK) {
+    return result;
+  }
+  return payload.size() < minimumSize ? TAVOLINK_BUFFER_TOO_SHORT : TAVOLINK_OK;
+}
+
 }  // namespace
 
 uint16_t XorChecksum16(const uint8_t* words, int32_t count) {
@@ -45,12 +56,9 @@ int32_t CChannel::ReadProductionInfos(uint8_t* record) {
     return TAVOLINK_NULL_BUFFER;
   }
   std::vector<uint8_t> payload;
-  const int32_t result = ReadSectionCopy(kProductionSection, payload, nullptr, false);
+  const int32_t result = ReadRecordPayload(*this, kProductionSection, kProductionSize, payload);
   if (result != TAVOLINK_OK) {
     return result;
-  }
-  if (payload.size() < kProductionSize) {
-    return TAVOLINK_BUFFER_TOO_SHORT;
   }
   std::memcpy(record, payload.data(), kProductionSize);
   return TAVOLINK_OK;
@@ -61,12 +69,9 @@ int32_t CChannel::WriteProductionInfos(const uint8_t* record) {
     return TAVOLINK_NULL_BUFFER;
   }
   std::vector<uint8_t> payload;
-  const int32_t result = ReadSectionCopy(kProductionSection, payload, nullptr, false);
+  const int32_t result = ReadRecordPayload(*this, kProductionSection, kProductionSize, payload);
   if (result != TAVOLINK_OK) {
     return result;
-  }
-  if (payload.size() < kProductionSize) {
-    return TAVOLINK_BUFFER_TOO_SHORT;
   }
   std::memcpy(payload.data(), record, kProductionSize);
   Put16(payload.data(), kProductionTag, kProductionTagValue);
@@ -83,12 +88,9 @@ int32_t CChannel::ReadCalibrationInfos(uint8_t* record) {
     return TAVOLINK_NULL_BUFFER;
   }
   std::vector<uint8_t> payload;
-  const int32_t result = ReadSectionCopy(kMakerSection, payload, nullptr, false);
+  const int32_t result = ReadRecordPayload(*this, kMakerSection, kCalibrationEnd, payload);
   if (result != TAVOLINK_OK) {
     return result;
-  }
-  if (payload.size() < kCalibrationEnd) {
-    return TAVOLINK_BUFFER_TOO_SHORT;
   }
   std::memcpy(record, payload.data() + kCalibrationOffset, kCalibrationSize);
   return TAVOLINK_OK;
@@ -99,12 +101,9 @@ int32_t CChannel::WriteCalibrationInfos(const uint8_t* record) {
     return TAVOLINK_NULL_BUFFER;
   }
   std::vector<uint8_t> payload;
-  const int32_t result = ReadSectionCopy(kMakerSection, payload, nullptr, false);
+  const int32_t result = ReadRecordPayload(*this, kMakerSection, kCalibrationEnd, payload);
   if (result != TAVOLINK_OK) {
     return result;
-  }
-  if (payload.size() < kCalibrationEnd) {
-    return TAVOLINK_BUFFER_TOO_SHORT;
   }
   std::memcpy(payload.data() + kCalibrationOffset, record, kCalibrationSize);
   return WriteSectionData(kMakerSection, payload.data(), static_cast<int32_t>(payload.size()));

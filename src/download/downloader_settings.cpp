@@ -1,21 +1,10 @@
 #include "download/downloader.h"
+#include "interface/setting_rule.h"
 #include "platform/clock.h"
 #include "serial/serial_port.h"
 #include "tavolink2.h"
 
 namespace tavo {
-namespace {
-
-void ApplySetting(int32_t& field, int32_t value, int32_t defaultValue) {
-  if (value > 0) {
-    field = value;
-  } else if (value < 0) {
-    field = defaultValue;
-  }
-}
-
-}  // namespace
-
 CDownloader::~CDownloader() {
   // A channel going away must not leave its flag claiming a download.
   active.store(false, std::memory_order_release);

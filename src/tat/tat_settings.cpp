@@ -1,21 +1,8 @@
+#include "interface/setting_rule.h"
 #include "serial/serial_port.h"
 #include "tat/tat_request.h"
 
 namespace tavo {
-namespace {
-
-// The setter rule shared by every time-out and delay: a positive value is
-// taken, a negative one brings the default back, 0 leaves things as they are.
-void ApplySetting(int32_t& field, int32_t value, int32_t defaultValue) {
-  if (value > 0) {
-    field = value;
-  } else if (value < 0) {
-    field = defaultValue;
-  }
-}
-
-}  // namespace
-
 void CTATRequest::SetTATTimeOut(int32_t request, int32_t ready) {
   ApplySetting(requestTimeOut, request, kDefaultRequestTimeOut);
   ApplySetting(readyTimeOut, ready, kDefaultReadyTimeOut);
