@@ -4,30 +4,11 @@
 
 #include "platform/current_directory.h"
 #include "platform/profile.h"
+#include "platform/text.h"
 #include "tavolink2.h"
 
 namespace tavo {
 namespace {
-
-// White space as the C library's number conversions skip it.
-constexpr bool IsCSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
 
 // The first `length` characters of a and b agree, case aside; a text shorter
 // than `length` must then end where the other ends.
@@ -67,36 +48,13 @@ std::string CConfigFile::ReadString(std::string_view section, std::string_view k
   return platform::ReadProfileString(path_, section, key, defaultValue);
 }
 
-int32_t CConfigFile::ParseDecimal(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && IsCSpace(text[i])) {
-    ++i;
-  }
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  // Accumulated as a negative number, whose range holds INT32_MIN.
-  constexpr int64_t kLowest = INT32_MIN;
-  int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 - (text[i] - '0');
-    if (value < kLowest) {
-      value = kLowest;
-    }
-  }
-  if (!negative) {
-    value = value == kLowest ? INT32_MAX : -value;
-  }
-  return static_cast<int32_t>(value);
-}
+int32_t CConfigFile::ParseDecimal(std::string_view text) { return platform::ParseDecimal(text); }
 
 bool CConfigFile::ParseBoolean(std::string_view text) { return text == "TRUE"; }
 
 uint16_t CConfigFile::ParseHexValue(std::string_view text) {
   std::size_t i = 0;
-  while (i < text.size() && IsCSpace(text[i])) {
+  while (i < text.size() && platform::IsCSpace(text[i])) {
     ++i;
   }
   bool negative = false;
@@ -110,7 +68,7 @@ uint16_t CConfigFile::ParseHexValue(std::string_view text) {
   }
   // Only the low 16 bits are kept, so the sum may wrap freely.
   uint16_t value = 0;
-  for (int digit = 0; i < text.size() && (digit = HexDigit(text[i])) >= 0; ++i) {
+  for (int digit = 0; i < text.size() && (digit = platform::HexDigitValue(text[i])) >= 0; ++i) {
     value = static_cast<uint16_t>((value << 4) | digit);
   }
   return negative ? static_cast<uint16_t>(0u - value) : value;
@@ -144,7 +102,7 @@ std::string CConfigFile::RemoveBlanks(std::string_view text) {
   std::string result;
   result.reserve(text.size());
   for (char c : text) {
-    if (!IsBlank(c)) {
+    if (!platform::IsBlank(c)) {
       result += c;
     }
   }

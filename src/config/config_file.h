@@ -19,12 +19,14 @@
 #include <string>
 #include <string_view>
 
+#include "platform/profile.h"
+
 namespace tavo {
 
 class CConfigFile {
  public:
   // Longest value read from the file; longer values are cut.
-  static constexpr std::size_t kMaxValueLength = 63;
+  static constexpr std::size_t kMaxValueLength = platform::kProfileValueMax;
   // Name of the file in the host's current directory.
   static constexpr const char* kFileName = "TavoLink2.Ini";
   // Result of the chain operations when there is no further section.

@@ -4,11 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "interface/channel.h"
+#include "platform/text.h"
 #include "tat/otp_serial.h"
+#include "tat/tat_request.h"
 #include "tavolink2.h"
 
-namespace tavo {
+namespace tavo::data {
 namespace {
 
 constexpr int32_t kHexDumpLimit = 100;
@@ -18,19 +19,6 @@ constexpr int32_t kHexDumpLimit = 100;
 // 9 when the double exceeds 9).
 constexpr uint8_t kOddPosition[10] = {0, 9, 8, 7, 6, 5, 4, 3, 2, 1};
 constexpr uint8_t kEvenPosition[10] = {0, 8, 6, 4, 2, 9, 7, 5, 3, 1};
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  return -1;
-}
 
 }  // namespace
 
@@ -62,25 +50,23 @@ void HexToBytes(uint8_t* out, const char* text, size_t maxChars) {
   }
   const size_t length = strnlen(text, maxChars);
   for (size_t i = 0; i + 1 < length; i += 2) {
-    const int high = HexValue(text[i]);
+    const int high = platform::HexDigitValue(text[i]);
     if (high < 0) {
       continue;
     }
-    const int low = HexValue(text[i + 1]);
+    const int low = platform::HexDigitValue(text[i + 1]);
     out[i / 2] = static_cast<uint8_t>(low < 0 ? high : high * 16 + low);
   }
 }
 
-int32_t CChannel::ReadIMEI(char* buffer) {
-  if (!IsBound()) {
-    return TAVOLINK_COM_PORT_UNDEFINED;
-  }
+int32_t ReadImei(CTATRequest& tat, char* buffer) {
   if (buffer == nullptr) {
     return TAVOLINK_NULL_BUFFER;
   }
   uint8_t payload[kImeiReadBufferSize] = {};
   uint32_t payloadSize = 0;
-  const int32_t result = ReadSectionData(kImeiSection, payload, kImeiReadBufferSize, &payloadSize);
+  const int32_t result =
+      tat.ReadTATSection(kImeiSection, payload, kImeiReadBufferSize, &payloadSize, false);
   if (result != TAVOLINK_OK) {
     return result;
   }
@@ -101,16 +87,9 @@ int32_t CChannel::ReadIMEI(char* buffer) {
   }
   // A nibble that is no decimal digit has no check digit at all; it shows
   // as 0xFF, which no digit can match.
-  Tracef("IMEI checksum error : read [%s] instead 0x%02X", readDigit,
-         static_cast<unsigned>(computed >= 0 ? computed : 0xFF));
+  tat.Tracef("IMEI checksum error : read [%s] instead 0x%02X", readDigit,
+             static_cast<unsigned>(computed >= 0 ? computed : 0xFF));
   return TAVOLINK_IMEI_CHECK_DIGIT_ERROR;
 }
 
-int32_t CChannel::WriteIMEI(const char* imeiText) {
-  if (!IsBound()) {
-    return TAVOLINK_COM_PORT_UNDEFINED;
-  }
-  return tat.WriteIMEI(imeiText);
-}
-
-}  // namespace tavo
+}  // namespace tavo::data

@@ -8,6 +8,10 @@
 #include <cstdint>
 
 namespace tavo {
+class CTATRequest;
+}
+
+namespace tavo::data {
 
 inline constexpr int32_t kImeiSection = 18;
 inline constexpr size_t kImeiPackedBytes = 7;  // the 14 digits
@@ -34,4 +38,18 @@ void HexDump(char* out, const uint8_t* bytes, int32_t count);
 // text is null.
 void HexToBytes(uint8_t* out, const char* text, size_t maxChars);
 
-}  // namespace tavo
+// The IMEI of section 18 as 15 digits and a zero byte into buffer (16
+// bytes). 1, or 109 with a trace line when the stored check digit is not
+// that of the 14 digits (or a nibble is no decimal digit); 50 for a null
+// buffer; 52 when the payload is below the 8 bytes of a packed IMEI;
+// otherwise the session's statuses.
+int32_t ReadImei(CTATRequest& tat, char* buffer);
+
+// Packs the 14 digits, has the vault library encrypt the block (302: no
+// vault, 304: no function, else the vault's own failure) and writes it over
+// section 18. 100/103 without a session; 50 for a null text; 53 unless the
+// text has 14 or 15 characters; 52 when the section 18 data is below 8 bytes
+// (no room for the IMEI) or above the 32-byte block.
+int32_t WriteImei(CTATRequest& tat, const char* imeiText);
+
+}  // namespace tavo::data

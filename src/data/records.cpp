@@ -1,19 +1,15 @@
-// The production and calibration records of a channel, and the production
-// summary that module detection reports.
-//
-// Each operation reads the module's current payload first, so that a write
-// changes only the bytes of its record and keeps everything else the module
-// holds. A module whose payload is too short for the record is refused with
-// 52 before the host's record or the module is touched.
+// The production and calibration records, and the production summary that
+// module detection reports.
 #include "data/records.h"
 
 #include <cstring>
 #include <vector>
 
-#include "interface/channel.h"
+#include "data/section_access.h"
 #include "tat/frame_bytes.h"
+#include "tat/tat_request.h"
 
-namespace tavo {
+namespace tavo::data {
 namespace {
 
 constexpr size_t kCalibrationEnd = kCalibrationOffset + kCalibrationSize;
@@ -32,9 +28,9 @@ void CopyFixedText(char* out, const uint8_t* text, size_t n) {
 
 // The payload of a record's section, refused (52) when it is too short to
 // hold the record: such a module is not one these records describe.
-int32_t ReadRecordPayload(CChannel& channel, int32_t section, size_t minimumSize,
+int32_t ReadRecordPayload(CTATRequest& tat, int32_t section, size_t minimumSize,
                           std::vector<uint8_t>& payload) {
-  const int32_t result = channel.ReadSectionCopy(section, payload, nullptr, false);
+  const int32_t result = ReadSectionCopy(tat, section, payload, nullptr, false);
   if (result != TAVOLINK_OK) {
     return result;
   }
@@ -51,12 +47,12 @@ uint16_t XorChecksum16(const uint8_t* words, int32_t count) {
   return sum;
 }
 
-int32_t CChannel::ReadProductionInfos(uint8_t* record) {
+int32_t ReadProductionInfos(CTATRequest& tat, uint8_t* record) {
   if (record == nullptr) {
     return TAVOLINK_NULL_BUFFER;
   }
   std::vector<uint8_t> payload;
-  const int32_t result = ReadRecordPayload(*this, kProductionSection, kProductionSize, payload);
+  const int32_t result = ReadRecordPayload(tat, kProductionSection, kProductionSize, payload);
   if (result != TAVOLINK_OK) {
     return result;
   }
@@ -64,12 +60,12 @@ int32_t CChannel::ReadProductionInfos(uint8_t* record) {
   return TAVOLINK_OK;
 }
 
-int32_t CChannel::WriteProductionInfos(const uint8_t* record) {
+int32_t WriteProductionInfos(CTATRequest& tat, const uint8_t* record) {
   if (record == nullptr) {
     return TAVOLINK_NULL_BUFFER;
   }
   std::vector<uint8_t> payload;
-  const int32_t result = ReadRecordPayload(*this, kProductionSection, kProductionSize, payload);
+  const int32_t result = ReadRecordPayload(tat, kProductionSection, kProductionSize, payload);
   if (result != TAVOLINK_OK) {
     return result;
   }
@@ -80,15 +76,16 @@ int32_t CChannel::WriteProductionInfos(const uint8_t* record) {
   // would make the result depend on the value it replaces.
   Put16(payload.data(), kProductionChecksum,
         XorChecksum16(payload.data(), static_cast<int32_t>(kProductionChecksum / 2)));
-  return WriteSectionData(kProductionSection, payload.data(), static_cast<int32_t>(payload.size()));
+  return tat.WriteTATSection(kProductionSection, payload.data(),
+                             static_cast<int32_t>(payload.size()));
 }
 
-int32_t CChannel::ReadCalibrationInfos(uint8_t* record) {
+int32_t ReadCalibrationInfos(CTATRequest& tat, uint8_t* record) {
   if (record == nullptr) {
     return TAVOLINK_NULL_BUFFER;
   }
   std::vector<uint8_t> payload;
-  const int32_t result = ReadRecordPayload(*this, kMakerSection, kCalibrationEnd, payload);
+  const int32_t result = ReadRecordPayload(tat, kMakerSection, kCalibrationEnd, payload);
   if (result != TAVOLINK_OK) {
     return result;
   }
@@ -96,22 +93,23 @@ int32_t CChannel::ReadCalibrationInfos(uint8_t* record) {
   return TAVOLINK_OK;
 }
 
-int32_t CChannel::WriteCalibrationInfos(const uint8_t* record) {
+int32_t WriteCalibrationInfos(CTATRequest& tat, const uint8_t* record) {
   if (record == nullptr) {
     return TAVOLINK_NULL_BUFFER;
   }
   std::vector<uint8_t> payload;
-  const int32_t result = ReadRecordPayload(*this, kMakerSection, kCalibrationEnd, payload);
+  const int32_t result = ReadRecordPayload(tat, kMakerSection, kCalibrationEnd, payload);
   if (result != TAVOLINK_OK) {
     return result;
   }
   std::memcpy(payload.data() + kCalibrationOffset, record, kCalibrationSize);
-  return WriteSectionData(kMakerSection, payload.data(), static_cast<int32_t>(payload.size()));
+  return tat.WriteTATSection(kMakerSection, payload.data(), static_cast<int32_t>(payload.size()));
 }
 
-int32_t CChannel::ReadProductionSummary(char* text14Out, uint16_t* value16Out, char* text8Out) {
+int32_t ReadProductionSummary(CTATRequest& tat, char* text14Out, uint16_t* value16Out,
+                              char* text8Out) {
   uint8_t record[kProductionSize];
-  const int32_t result = ReadProductionInfos(record);
+  const int32_t result = ReadProductionInfos(tat, record);
   if (result != TAVOLINK_OK) {
     return result;
   }
@@ -127,4 +125,4 @@ int32_t CChannel::ReadProductionSummary(char* text14Out, uint16_t* value16Out, c
   return TAVOLINK_OK;
 }
 
-}  // namespace tavo
+}  // namespace tavo::data

@@ -16,6 +16,10 @@
 #include "tavolink2.h"
 
 namespace tavo {
+class CTATRequest;
+}
+
+namespace tavo::data {
 
 inline constexpr int32_t kRadioSection = 0;
 inline constexpr int32_t kMakerSection = 37;
@@ -38,4 +42,20 @@ inline constexpr size_t kCalibrationSize = TAVOLINK_CALIBRATION_INFO_SIZE;
 // below 1.
 uint16_t XorChecksum16(const uint8_t* words, int32_t count);
 
-}  // namespace tavo
+// The record operations of an open TAT session. Each reads the module's
+// current payload first, so that a write changes only the bytes of its record
+// and keeps everything else the module holds. 50 for a null record; 52 when
+// the module's payload is too short for the record, before the host's record
+// or the module is touched; otherwise the session's statuses.
+int32_t ReadProductionInfos(CTATRequest& tat, uint8_t* record);
+// Sets the first word to 1 and the checksum word at 82 before writing.
+int32_t WriteProductionInfos(CTATRequest& tat, const uint8_t* record);
+int32_t ReadCalibrationInfos(CTATRequest& tat, uint8_t* record);
+int32_t WriteCalibrationInfos(CTATRequest& tat, const uint8_t* record);
+// The parts of the production record that module detection reports: the
+// 14-character text, the value word and the 8-character text (each output
+// may be null; the texts are copied as the C strncpy rule copies them).
+int32_t ReadProductionSummary(CTATRequest& tat, char* text14Out, uint16_t* value16Out,
+                              char* text8Out);
+
+}  // namespace tavo::data

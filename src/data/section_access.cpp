@@ -1,29 +1,13 @@
-// Section access of a channel: the checked read and write of one section's
-// payload for the host, and the copy of a section into a buffer of exactly
-// its size for the operations that work on whole sections.
+// Copies of whole sections for the operations that work on a section's
+// payload (the information records, and later backup and restore).
 #include "data/section_access.h"
 
-#include "interface/channel.h"
+#include "tat/tat_request.h"
 
-namespace tavo {
+namespace tavo::data {
 
-int32_t CChannel::ReadSectionData(int32_t sectionId, uint8_t* buffer, int32_t bufferSize,
-                                  uint32_t* sizeOut) {
-  if (!IsBound()) {
-    return TAVOLINK_COM_PORT_UNDEFINED;
-  }
-  return tat.ReadTATSection(sectionId, buffer, bufferSize, sizeOut, false);
-}
-
-int32_t CChannel::WriteSectionData(int32_t sectionId, const uint8_t* data, int32_t size) {
-  if (!IsBound()) {
-    return TAVOLINK_COM_PORT_UNDEFINED;
-  }
-  return tat.WriteTATSection(sectionId, data, size);
-}
-
-int32_t CChannel::ReadSectionCopy(int32_t sectionId, std::vector<uint8_t>& bufferOut,
-                                  uint16_t* sizeOut16, bool wholeImage) {
+int32_t ReadSectionCopy(CTATRequest& tat, int32_t sectionId, std::vector<uint8_t>& bufferOut,
+                        uint16_t* sizeOut16, bool wholeImage) {
   uint16_t dataSize = 0;
   uint16_t size = 0;
   int32_t result = tat.ReadSectionInfo(sectionId, &dataSize, &size, nullptr);
@@ -62,4 +46,4 @@ uint32_t SectionRestoreClass(int32_t sectionId) {
   }
 }
 
-}  // namespace tavo
+}  // namespace tavo::data

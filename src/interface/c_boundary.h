@@ -41,7 +41,7 @@ void ForChannels(int32_t threadIndex, Body&& body) noexcept {
       body(*channel);
       return TAVOLINK_OK;
     }
-    for (CChannel& each : Manager().channels) {
+    for (CChannel& each : Manager().Channels()) {
       body(each);
     }
     return TAVOLINK_OK;

@@ -5,12 +5,11 @@
 namespace tavo {
 
 CChannel::CChannel() {
-  tat.serialPort = &serial;
-  downloader.serialPort = &serial;
+  tat.AttachPort(&serial);
+  downloader.AttachPort(&serial);
   // A long write gives up as soon as an abort clears the download's flag;
   // TAT exchanges are short and bounded by their own deadlines.
   serial.SetStopCheck([this] { return downloader.AbortRequested(); });
-  blockTimeOut = 100;
 }
 
 CChannel::~CChannel() {
@@ -20,21 +19,17 @@ CChannel::~CChannel() {
 }
 
 void CChannel::SetThreadIndex(int32_t index) {
-  threadIndex = index;
-  tat.threadIndex = index;
-  downloader.threadIndex = index;
+  ForEachLink([index](CLinkBase& link) { link.threadIndex = index; });
 }
 
 void CChannel::SetConfigFile(CConfigFile* config) {
-  configFile = config;
-  tat.configFile = config;
-  downloader.configFile = config;
+  ForEachLink([config](CLinkBase& link) { link.configFile = config; });
   serial.SetConfigPath(config != nullptr ? config->Path() : std::string());
 }
 
-int32_t CChannel::Rebind(int32_t port, int32_t baud) {
+std::optional<int32_t> CChannel::Rebind(int32_t port, int32_t baud) {
   if (comPort != port || !IsBound()) {
-    return 0;  // not this slot
+    return std::nullopt;
   }
   if (serial.IsOpen()) {
     return TAVOLINK_COM_PORT_IN_USE;
@@ -47,33 +42,29 @@ int32_t CChannel::Bind(int32_t port, int32_t baud) {
   if (IsBound()) {
     return TAVOLINK_THREAD_INDEX_BUSY;
   }
-  comPort = port;
-  baudRate = baud;
-  tat.comPort = port;
-  tat.baudRate = baud;
-  downloader.comPort = port;
-  downloader.baudRate = baud;
+  ForEachLink([port, baud](CLinkBase& link) {
+    link.comPort = port;
+    link.baudRate = baud;
+  });
   serial.SetPortNumber(port);
   return TAVOLINK_OK;
 }
 
 void CChannel::SetSpy(void* window, uint32_t message) {
-  for (CLinkBase* link : {static_cast<CLinkBase*>(this), static_cast<CLinkBase*>(&tat),
-                          static_cast<CLinkBase*>(&downloader)}) {
-    link->traceWindow = window;
-    link->traceMessage = message;
-  }
+  ForEachLink([window, message](CLinkBase& link) {
+    link.traceWindow = window;
+    link.traceMessage = message;
+  });
 }
 
 void CChannel::SetInfoOptions(int32_t logFlag, const char* fileName, int32_t delay) {
-  for (CLinkBase* link : {static_cast<CLinkBase*>(this), static_cast<CLinkBase*>(&tat),
-                          static_cast<CLinkBase*>(&downloader)}) {
-    link->logToFile = logFlag;
-    link->logFileName = fileName;
+  ForEachLink([&](CLinkBase& link) {
+    link.logToFile = logFlag;
+    link.logFileName = fileName;
     if (delay > 0) {
-      link->traceDelay = delay;
+      link.traceDelay = delay;
     }
-  }
+  });
 }
 
 void CChannel::SetWindowDownload(void* window, uint32_t message) {

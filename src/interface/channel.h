@@ -4,15 +4,15 @@
 // the serial port, the TAT session object, the download object and the
 // service gateway. It checks that the slot is bound and that the port is free
 // when it must be, hands each request to the right object and ends sessions
-// in the right order. The module data operations (sections, records, IMEI)
-// are channel operations too; they live in src/data/.
+// in the right order. The module data operations themselves (records, IMEI)
+// are code of src/data/ over the TAT session; the channel only forwards.
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <optional>
 
 #include "download/downloader.h"
-#include "interface/link_base.h"
+#include "link/link_base.h"
 #include "serial/serial_port.h"
 #include "service/service_gateway.h"
 #include "tat/tat_request.h"
@@ -33,7 +33,11 @@ class CChannel : public CLinkBase {
   // --- slot binding and settings (channel.cpp) -----------------------------
   void SetThreadIndex(int32_t index);
   void SetConfigFile(CConfigFile* config);
-  int32_t Rebind(int32_t port, int32_t baud);
+  // The first pass of a binding: nothing when this slot is not bound to the
+  // port (an unbound slot included); 3 while the port is held; otherwise the
+  // slot is bound anew with the new rate and the result is 1.
+  std::optional<int32_t> Rebind(int32_t port, int32_t baud);
+  // 201 when the slot is already bound, else binds it and gives 1.
   int32_t Bind(int32_t port, int32_t baud);
   void SetSpy(void* window, uint32_t message);
   void SetInfoOptions(int32_t logFlag, const char* fileName, int32_t delay);
@@ -51,22 +55,19 @@ class CChannel : public CLinkBase {
   int32_t ReadSerialNumber(char* out);
   int32_t RestartModule(int32_t closeAfter);
 
-  // --- configuration loaders (channel_config.cpp) --------------------------
+  // --- configuration (channel_config.cpp) ----------------------------------
   int32_t LogConfigIdentity();
-  int32_t LoadBlockTimeOut();
-  int32_t LoadDownloadDelays();
+  int32_t LoadBlockTimeOut() { return downloader.LoadBlockTimeOut(); }
+  int32_t LoadDownloadDelays() { return downloader.LoadDownloadDelays(); }
 
-  // --- module data (src/data/) ---------------------------------------------
+  // --- module data (channel_data.cpp: forwards to src/data/) ---------------
   int32_t ReadSectionData(int32_t sectionId, uint8_t* buffer, int32_t bufferSize,
                           uint32_t* sizeOut);
   int32_t WriteSectionData(int32_t sectionId, const uint8_t* data, int32_t size);
-  int32_t ReadSectionCopy(int32_t sectionId, std::vector<uint8_t>& bufferOut, uint16_t* sizeOut16,
-                          bool wholeImage);
   int32_t ReadProductionInfos(uint8_t* record);
   int32_t WriteProductionInfos(const uint8_t* record);
   int32_t ReadCalibrationInfos(uint8_t* record);
   int32_t WriteCalibrationInfos(const uint8_t* record);
-  int32_t ReadProductionSummary(char* text14Out, uint16_t* value16Out, char* text8Out);
   int32_t ReadIMEI(char* buffer);
   int32_t WriteIMEI(const char* imeiText);
 
@@ -74,13 +75,21 @@ class CChannel : public CLinkBase {
   CTATRequest tat;
   CDownloader downloader;
   CServiceGateway service;
-  int32_t blockTimeOut = 100;
-  int32_t flowControlDelay = 0;
-  int32_t eraseFlashDelay = 0;
-  int32_t downloadDelay = 0;
-  int32_t baudRateDelay = 0;
-  int32_t delayByThread = 0;
-  int32_t downloadThreadIndex = 0;
+
+ private:
+  // Runs body when the slot is bound; 202 otherwise.
+  template <class Body>
+  int32_t IfBound(Body&& body) {
+    return IsBound() ? body() : TAVOLINK_COM_PORT_UNDEFINED;
+  }
+  // The channel, its TAT session and its downloader: the three copies of the
+  // shared settings that every setter keeps equal.
+  template <class Setter>
+  void ForEachLink(Setter&& set) {
+    set(static_cast<CLinkBase&>(*this));
+    set(static_cast<CLinkBase&>(tat));
+    set(static_cast<CLinkBase&>(downloader));
+  }
 };
 
 }  // namespace tavo

@@ -6,11 +6,11 @@ CChannelManager::CChannelManager() {
   // Channels and the reader exist by now (members); wire them together, then
   // fix the configuration path from the directory the host was started in.
   for (int32_t i = 0; i < kChannelCount; ++i) {
-    channels[static_cast<size_t>(i)].SetThreadIndex(i);
+    channels_[static_cast<size_t>(i)].SetThreadIndex(i);
   }
-  configFile.Open("TavoLink2.Ini");
-  for (CChannel& channel : channels) {
-    channel.SetConfigFile(&configFile);
+  configFile_.Open("TavoLink2.Ini");
+  for (CChannel& channel : channels_) {
+    channel.SetConfigFile(&configFile_);
   }
 }
 
@@ -18,26 +18,27 @@ CChannel* CChannelManager::Channel(int32_t threadIndex) {
   if (threadIndex < 0 || threadIndex >= kChannelCount) {
     return nullptr;
   }
-  return &channels[static_cast<size_t>(threadIndex)];
+  return &channels_[static_cast<size_t>(threadIndex)];
 }
 
 int32_t CChannelManager::Init(int32_t comPort, int32_t baudRate, int32_t* threadIndexOut) {
-  const std::lock_guard<std::mutex> lock(initLock);
+  const std::lock_guard<std::mutex> lock(initLock_);
   if (threadIndexOut != nullptr) {
     *threadIndexOut = -1;
   }
   // A port keeps its slot: binding it again only changes the baud rate.
   for (int32_t i = 0; i < kChannelCount; ++i) {
-    const int32_t result = channels[static_cast<size_t>(i)].Rebind(comPort, baudRate);
-    if (result != 0) {
+    const std::optional<int32_t> result =
+        channels_[static_cast<size_t>(i)].Rebind(comPort, baudRate);
+    if (result) {
       if (threadIndexOut != nullptr) {
         *threadIndexOut = i;
       }
-      return result;
+      return *result;
     }
   }
   for (int32_t i = 0; i < kChannelCount; ++i) {
-    if (channels[static_cast<size_t>(i)].Bind(comPort, baudRate) == TAVOLINK_OK) {
+    if (channels_[static_cast<size_t>(i)].Bind(comPort, baudRate) == TAVOLINK_OK) {
       if (threadIndexOut != nullptr) {
         *threadIndexOut = i;
       }

@@ -28,9 +28,14 @@ class CChannelManager {
   // none is free).
   int32_t Init(int32_t comPort, int32_t baudRate, int32_t* threadIndexOut);
 
-  std::array<CChannel, kChannelCount> channels;
-  CConfigFile configFile;
-  std::mutex initLock;
+  std::array<CChannel, kChannelCount>& Channels() { return channels_; }
+  CConfigFile& ConfigFile() { return configFile_; }
+
+ private:
+  std::array<CChannel, kChannelCount> channels_;
+  CConfigFile configFile_;
+  // Makes the search for a slot and its binding one step for all threads.
+  std::mutex initLock_;
 };
 
 // The manager of this process.

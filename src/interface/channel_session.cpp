@@ -50,17 +50,11 @@ int32_t CChannel::Close() {
 }
 
 int32_t CChannel::GetSoftVersion(char* out) {
-  if (!IsBound()) {
-    return TAVOLINK_COM_PORT_UNDEFINED;
-  }
-  return tat.GetSoftVersion(out);
+  return IfBound([&] { return tat.GetSoftVersion(out); });
 }
 
 int32_t CChannel::ReadSerialNumber(char* out) {
-  if (!IsBound()) {
-    return TAVOLINK_COM_PORT_UNDEFINED;
-  }
-  return tat.ReadSerialNumber(out);
+  return IfBound([&] { return tat.ReadSerialNumber(out); });
 }
 
 int32_t CChannel::RestartModule(int32_t closeAfter) {

@@ -4,9 +4,9 @@
 #include "interface/c_boundary.h"
 
 using tavo::CChannel;
-using tavo::kMakerSection;
-using tavo::kRadioSection;
 using tavo::WithChannel;
+using tavo::data::kMakerSection;
+using tavo::data::kRadioSection;
 
 extern "C" {
 

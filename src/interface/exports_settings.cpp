@@ -43,7 +43,7 @@ int32_t tavolink_ChangeTATBaudrate(int32_t baudRate, int32_t threadIndex) {
     if (channel != nullptr) {
       return channel->ChangeTATBaudrate(baudRate);
     }
-    for (CChannel& each : tavo::Manager().channels) {
+    for (CChannel& each : tavo::Manager().Channels()) {
       const int32_t result = each.ChangeTATBaudrate(baudRate);
       if (result != TAVOLINK_OK) {
         return result;

@@ -19,18 +19,6 @@
 namespace tavo::platform {
 namespace {
 
-constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && IsBlank(text.back())) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
 std::string Cut(std::string_view text) { return std::string(text.substr(0, kProfileValueMax)); }
 
 // The value part of a key line: up to a NUL byte, blanks around it removed,
@@ -199,18 +187,6 @@ std::string ReadProfileString(const std::string& path, std::string_view section,
                               std::string_view key, std::string_view defaultValue) {
   std::optional<std::string> value = Search(path, section, key);
   return value ? std::move(*value) : Cut(defaultValue);
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-      return false;
-    }
-  }
-  return true;
 }
 
 }  // namespace tavo::platform

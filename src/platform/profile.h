@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/text.h"
+
 namespace tavo::platform {
 
 // The longest value a lookup gives back (the library reads every value into a
@@ -32,10 +34,6 @@ inline constexpr std::size_t kProfileValueMax = 63;
 // - only the first section of a given name is searched, and the first line of
 //   the key in it wins.
 // The result, value or default, holds at most kProfileValueMax characters.
-// ASCII letters compared without regard to case, as the INI names are.
-constexpr char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
-
 std::string ReadProfileString(const std::string& path, std::string_view section,
                               std::string_view key, std::string_view defaultValue);
 

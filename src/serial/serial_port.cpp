@@ -1,5 +1,7 @@
 #include "serial/serial_port.h"
 
+#include <string>
+
 #include "platform/clock.h"
 
 namespace tavo {
@@ -14,17 +16,16 @@ constexpr uint32_t kSettleMs = 100;
 
 }  // namespace
 
-int CSerialPort::Open(bool tatMode) {
+bool CSerialPort::Open(bool tatMode) {
   {
     std::lock_guard<std::mutex> lock(deviceMutex_);
     // Opening again runs the whole opening anew; the device still held is let
     // go first, so that it is neither leaked nor kept from its own reopening.
     ReleaseLocked();
-    std::unique_ptr<platform::SerialDevice> device =
-        opener_ ? opener_(portNumber_)
-                : platform::OpenSerialDevice(platform::ComPortPath(portNumber_, iniPath_));
+    openError_.clear();
+    std::unique_ptr<platform::SerialDevice> device = OpenDevice();
     if (!device) {
-      return 0;
+      return false;
     }
     device_ = std::move(device);
     lineLost_.store(false, std::memory_order_release);
@@ -33,7 +34,23 @@ int CSerialPort::Open(bool tatMode) {
     open_.store(true, std::memory_order_release);
   }
   platform::Sleep(kSettleMs);
-  return 1;
+  return true;
+}
+
+std::unique_ptr<platform::SerialDevice> CSerialPort::OpenDevice() {
+  if (opener_) {
+    std::unique_ptr<platform::SerialDevice> device = opener_(portNumber_);
+    if (!device) {
+      openError_ = "device opener: refused";
+    }
+    return device;
+  }
+  const std::string path = platform::ComPortPath(portNumber_, iniPath_);
+  std::unique_ptr<platform::SerialDevice> device = platform::OpenSerialDevice(path);
+  if (!device) {
+    openError_ = (path.empty() ? std::string("(no device)") : path) + ": cannot be opened";
+  }
+  return device;
 }
 
 void CSerialPort::Configure(bool tatMode, bool linesOn) {
@@ -53,17 +70,24 @@ void CSerialPort::ConfigureLocked(bool tatMode, bool linesOn) {
   device_->Configure(settings);
 }
 
-int CSerialPort::Close() {
+bool CSerialPort::Close() {
   // A write waiting for room on another thread sees this and gives up, so
   // that the lock below comes free.
   closing_.store(true, std::memory_order_release);
   std::lock_guard<std::mutex> lock(deviceMutex_);
   closing_.store(false, std::memory_order_release);
   if (!device_) {
-    return 0;
+    return false;
   }
   ReleaseLocked();
-  return 1;
+  return true;
+}
+
+void CSerialPort::Purge() {
+  std::lock_guard<std::mutex> lock(deviceMutex_);
+  if (device_) {
+    device_->Purge();
+  }
 }
 
 void CSerialPort::ReleaseLocked() {
@@ -71,39 +95,39 @@ void CSerialPort::ReleaseLocked() {
   open_.store(false, std::memory_order_release);
 }
 
-int CSerialPort::Write(const uint8_t* bytes, uint32_t count) {
+bool CSerialPort::Write(const uint8_t* bytes, uint32_t count) {
   if (bytes == nullptr && count > 0) {
-    return 0;
+    return false;
   }
   int32_t written = -1;
   {
     std::lock_guard<std::mutex> lock(deviceMutex_);
     if (!device_) {
-      return 0;
+      return false;
     }
     written = device_->Write(bytes, count, [this] {
       return closing_.load(std::memory_order_acquire) || (shouldStop_ && shouldStop_());
     });
   }
   if (written < 0) {
-    return 0;
+    return false;
   }
   // What did leave is shown even when the write was cut short.
   Spy(kSpyWritten, bytes, static_cast<uint32_t>(written));
   // The device writes everything unless it was told to stop; a stopped write
   // is a failed one.
-  return static_cast<uint32_t>(written) == count ? 1 : 0;
+  return static_cast<uint32_t>(written) == count;
 }
 
-int CSerialPort::Read(uint8_t* buffer, uint32_t count) {
+bool CSerialPort::Read(uint8_t* buffer, uint32_t count) {
   if (buffer == nullptr && count > 0) {
-    return 0;
+    return false;
   }
   int32_t got = -1;
   {
     std::lock_guard<std::mutex> lock(deviceMutex_);
     if (!device_) {
-      return 0;
+      return false;
     }
     got = device_->Read(buffer, count);
   }
@@ -111,10 +135,10 @@ int CSerialPort::Read(uint8_t* buffer, uint32_t count) {
     // The device is gone (unplugged adapter, closed pty): every later read
     // would fail at once, so the receivers are told to stop waiting.
     lineLost_.store(true, std::memory_order_release);
-    return 0;
+    return false;
   }
   Spy(kSpyRead, buffer, static_cast<uint32_t>(got));
-  return static_cast<uint32_t>(got) == count ? 1 : 0;
+  return static_cast<uint32_t>(got) == count;
 }
 
 void CSerialPort::SetSpy(uint32_t context, tavolink_SpyCallback callback) {

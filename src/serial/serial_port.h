@@ -33,19 +33,27 @@ class CSerialPort {
   void SetBaudRate(uint32_t baudRate) { baudRate_ = baudRate; }
   uint32_t BaudRate() const { return baudRate_; }
 
-  // 1 opened, 0 failed. Purges, configures the mode with DTR/RTS off, waits 100 ms.
-  int Open(bool tatMode);
+  // Opens the device of the port number, purges it, configures the mode with
+  // DTR/RTS off and waits 100 ms. False when the device cannot be opened;
+  // OpenError() then tells which device and why.
+  bool Open(bool tatMode);
+  // After a failed Open: "<device path>: <reason>", e.g. "/dev/ttyS4: No such
+  // file or directory" or "/dev/pts/3: held by another program".
+  const std::string& OpenError() const { return openError_; }
   void Configure(bool tatMode, bool linesOn);
-  // 0 when the port was not open, non-zero when it was closed now.
-  int Close();
+  // True when the port was open and is closed now.
+  bool Close();
   bool IsOpen() const { return open_.load(std::memory_order_acquire); }
   // True once a read found the device gone since the port was opened; reads
   // then fail at once, so waiting for bytes is pointless.
   bool LineLost() const { return lineLost_.load(std::memory_order_acquire); }
-  // Non-zero on success, 0 on failure.
-  int Write(const uint8_t* bytes, uint32_t count);
-  // 1 when exactly count bytes arrived, else 0 (what arrived is in buffer).
-  int Read(uint8_t* buffer, uint32_t count);
+  // True when every byte has been sent.
+  bool Write(const uint8_t* bytes, uint32_t count);
+  // True when exactly count bytes arrived (what arrived is in buffer).
+  bool Read(uint8_t* buffer, uint32_t count);
+  // Drops whatever the module sent that nobody has read yet (and anything
+  // still waiting to go out). Nothing when the port is closed.
+  void Purge();
   void SetSpy(uint32_t context, tavolink_SpyCallback callback);
 
   // Where COM numbers are looked up in the configuration file (PORTS section).
@@ -58,6 +66,8 @@ class CSerialPort {
 
  private:
   void Spy(uint32_t direction, const uint8_t* bytes, uint32_t count) const;
+  // Runs with deviceMutex_ held; sets openError_ on failure.
+  std::unique_ptr<platform::SerialDevice> OpenDevice();
   // Both run with deviceMutex_ held.
   void ConfigureLocked(bool tatMode, bool linesOn);
   void ReleaseLocked();
@@ -74,6 +84,7 @@ class CSerialPort {
   uint32_t spyContext_ = 0;
   tavolink_SpyCallback spyCallback_ = nullptr;
   std::string iniPath_;
+  std::string openError_;
   std::function<bool()> shouldStop_;
   DeviceOpener opener_;
 };

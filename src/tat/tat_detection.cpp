@@ -2,11 +2,11 @@
 // a list is tried in turn until a module answers, the loop has run its
 // maximum number of passes, or another thread stops it.
 #include <array>
-#include <cctype>
 #include <cstring>
 #include <string_view>
 
 #include "platform/clock.h"
+#include "platform/text.h"
 #include "serial/serial_port.h"
 #include "tat/speed_list.h"
 #include "tat/tat_request.h"
@@ -19,32 +19,6 @@ constexpr int32_t kDetectProbeMs = 100;
 // A restarted module needs this long before it listens for AT commands.
 constexpr uint32_t kRestartWaitMs = 5000;
 constexpr uint32_t kNextRateWaitMs = 200;
-
-// The C atoi rule without its undefined overflow: blanks, an optional sign,
-// then digits; the value is held at the int32 limits.
-int32_t ReadDecimal(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])) != 0) {
-    ++i;
-  }
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > int64_t{INT32_MAX} + 1) {
-      value = int64_t{INT32_MAX} + 1;
-    }
-  }
-  value = negative ? -value : value;
-  if (value > INT32_MAX) {
-    return INT32_MAX;
-  }
-  return static_cast<int32_t>(value);
-}
 
 }  // namespace
 
@@ -69,7 +43,7 @@ bool ParseSpeedList(const char* text, const int32_t* defaultList, int32_t* outLi
     const std::string_view piece =
         whole.substr(pieceStart, pieceEnd == std::string_view::npos ? std::string_view::npos
                                                                     : pieceEnd - pieceStart);
-    outList[count++] = ReadDecimal(piece);
+    outList[count++] = platform::ParseDecimal(piece);
     if (pieceEnd == std::string_view::npos) {
       break;
     }
@@ -94,62 +68,25 @@ int32_t CTATRequest::CheckTATSession(const char* speedList, int32_t maxPasses, u
   if (!ParseSpeedList(speedList, kDefaultSpeedList.data(), rates.data())) {
     return TAVOLINK_SPEED_LIST_ERROR;
   }
-  serialPort->SetBaudRate(static_cast<uint32_t>(tatBaudRate));
-  if (serialPort->Open(true) == 0) {
-    return TAVOLINK_COM_PORT_INIT_FAILURE;
+  const int32_t opened = OpenPort();
+  if (opened != TAVOLINK_OK) {
+    return opened;
   }
   detecting.store(true);
 
+  // A module still in TAT mode answers at once. Unless the caller wants its
+  // AT rate, it is found; otherwise it is restarted and greeted afresh.
   std::array<uint32_t, 2> pair{};
-  bool found = false;
-  if (moduleGeneration != 0 && RequestVersion(pair.data(), kDetectProbeMs) == TAVOLINK_OK) {
-    if (baudOut == nullptr) {
-      found = true;  // already in TAT mode, and nobody asks for its AT rate
-    } else {
-      // Its AT rate can only be learnt by greeting it again from the start.
-      sessionOpen = true;
-      Trace("DetectModule restarts Module...");
-      if (RestartModule(1) != TAVOLINK_OK) {
-        CloseSession();  // the restart did not go out; never leave a stale session behind
-      }
-      Trace("Waiting for 5 seconds...");
-      platform::Sleep(kRestartWaitMs);
-      serialPort->Open(true);
+  const bool inTat =
+      moduleGeneration != 0 && RequestVersion(pair.data(), kDetectProbeMs) == TAVOLINK_OK;
+  int32_t result = TAVOLINK_OK;
+  if (!inTat || baudOut != nullptr) {
+    result = inTat ? RestartForDetection() : TAVOLINK_OK;
+    if (result == TAVOLINK_OK) {
+      result = WalkSpeedList(rates.data(), maxPasses, baudOut, pair.data());
     }
   }
-
-  int32_t result = TAVOLINK_DETECTION_MAX_LOOP;
-  size_t entry = 0;
-  int32_t pass = 1;
-  while (!found && detecting.load()) {
-    const int32_t rate = rates[entry];
-    Tracef("Checking TAT session COM%d @ AT:%d bauds TAT:%d bauds ...", comPort, rate, tatBaudRate);
-    const int32_t entered = EnterTATMode(rate, pair.data());
-    if (entered == TAVOLINK_OK) {
-      found = true;
-      if (baudOut != nullptr) {
-        *baudOut = static_cast<uint32_t>(rate);
-      }
-      baudRate = rate;  // this session's own copy; the channel keeps its rate
-      break;
-    }
-    if (entered != TAVOLINK_ACKNOWLEDGEMENT_ERROR) {
-      result = entered;
-      break;
-    }
-    platform::Sleep(kNextRateWaitMs);
-    ++entry;
-    if (entry >= rates.size() || rates[entry] == 0) {
-      entry = 0;
-      ++pass;
-      if (maxPasses != 0 && pass > maxPasses) {
-        result = TAVOLINK_DETECTION_MAX_LOOP;
-        break;
-      }
-    }
-  }
-
-  if (!found) {
+  if (result != TAVOLINK_OK) {
     if (!detecting.load()) {
       result = TAVOLINK_DETECTION_ABORTED;
     }
@@ -160,6 +97,49 @@ int32_t CTATRequest::CheckTATSession(const char* speedList, int32_t maxPasses, u
   IdentifyModule(pair[0], pair[1], softwareIdOut);
   detecting.store(false);
   return TAVOLINK_OK;
+}
+
+int32_t CTATRequest::RestartForDetection() {
+  // The AT rate of a module in TAT mode can only be learnt by greeting it
+  // again from the start.
+  Trace("DetectModule restarts Module...");
+  Exchange(commands.BuildRestartRequest(), nullptr, requestTimeOut);
+  EndSession();
+  Trace("Waiting for 5 seconds...");
+  platform::Sleep(kRestartWaitMs);
+  return OpenPort();
+}
+
+int32_t CTATRequest::WalkSpeedList(const int32_t* rates, int32_t maxPasses, uint32_t* baudOut,
+                                   uint32_t* pairOut) {
+  size_t entry = 0;
+  int32_t pass = 1;
+  while (detecting.load()) {
+    const int32_t rate = rates[entry];
+    Tracef("Checking TAT session COM%d @ AT:%d bauds TAT:%d bauds ...", comPort, rate, tatBaudRate);
+    const int32_t entered = EnterTATMode(rate, pairOut);
+    if (entered == TAVOLINK_OK) {
+      if (baudOut != nullptr) {
+        *baudOut = static_cast<uint32_t>(rate);
+      }
+      baudRate = rate;  // this session's own copy; the channel keeps its rate
+      return TAVOLINK_OK;
+    }
+    // Only a module that did not greet at this rate lets the walk go on.
+    if (entered != TAVOLINK_ACKNOWLEDGEMENT_ERROR) {
+      return entered;
+    }
+    platform::Sleep(kNextRateWaitMs);
+    ++entry;
+    if (entry >= kSpeedListEntries || rates[entry] == 0) {
+      entry = 0;
+      ++pass;
+      if (maxPasses != 0 && pass > maxPasses) {
+        return TAVOLINK_DETECTION_MAX_LOOP;
+      }
+    }
+  }
+  return TAVOLINK_DETECTION_ABORTED;
 }
 
 int32_t CTATRequest::StopDetection() {

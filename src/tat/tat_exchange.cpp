@@ -15,7 +15,7 @@ namespace {
 // The module's ready frames are over once it has been quiet this long.
 constexpr int32_t kReadyQuietMs = 500;
 
-bool ReadOneByte(CSerialPort& port, uint8_t& byte) { return port.Read(&byte, 1) == 1; }
+bool ReadOneByte(CSerialPort& port, uint8_t& byte) { return port.Read(&byte, 1); }
 
 bool TimedOutSince(uint32_t start, int32_t timeOutMs) {
   return platform::TimedOut(start, timeOutMs, platform::TickCount());
@@ -111,7 +111,10 @@ int32_t CTATRequest::Exchange(uint32_t frameSize, const uint16_t* expectedCode, 
   if (serialPort == nullptr) {
     return TAVOLINK_FRAMEWORK_HANDLE_ERROR;
   }
-  if (serialPort->Write(commands.Frame(), frameSize) == 0) {
+  // A module that answered after an earlier request had timed out has left
+  // that answer waiting; it must not be taken for the answer to this one.
+  serialPort->Purge();
+  if (!serialPort->Write(commands.Frame(), frameSize)) {
     return TAVOLINK_REQUEST_TIMEOUT;
   }
   if (expectedCode == nullptr) {

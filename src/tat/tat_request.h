@@ -6,7 +6,8 @@
 // over a list of AT baud rates, and the settings that tune all of it.
 // Implementation is split by job: tat_settings.cpp, tat_exchange.cpp (frame
 // receivers), tat_session.cpp, tat_detection.cpp, tat_sections.cpp,
-// tat_serial_number.cpp, tat_imei.cpp.
+// tat_serial_number.cpp. The module data built on these requests (records,
+// IMEI) lives one layer up, in src/data/.
 #pragma once
 
 #include <atomic>
@@ -14,7 +15,7 @@
 #include <memory>
 #include <vector>
 
-#include "interface/link_base.h"
+#include "link/link_base.h"
 #include "tat/platform_commands.h"
 #include "tavolink2.h"
 
@@ -39,13 +40,34 @@ class CTATRequest : public CLinkBase {
   CTATRequest& operator=(const CTATRequest&) = delete;
 
   // --- settings (tat_settings.cpp) -----------------------------------------
+  // The channel's serial port, which this session borrows while it is open.
+  void AttachPort(CSerialPort* port) { serialPort = port; }
   // Each value above 0 replaces its setting, a negative one restores the
   // default, 0 keeps the setting.
   void SetTATTimeOut(int32_t request, int32_t ready);
   void SetTATDelay(int32_t open, int32_t request, int32_t retry, int32_t unused);
+  // A rate above 0 becomes the TAT rate, anything else 115200; then, unless
+  // the rate given was negative, the request time-out follows the rate
+  // (12000 ms below 115200 baud, else 9000 ms).
   void ChangeTATBaudrate(int32_t rate);
   void SetSerialSpy(uint32_t context, tavolink_SpyCallback callback);
+
+  int32_t TatBaudRate() const { return tatBaudRate; }
+  int32_t RequestTimeOut() const { return requestTimeOut; }
+  int32_t ReadyTimeOut() const { return readyTimeOut; }
+  int32_t OpenDelay() const { return openDelay; }
+  int32_t RequestDelay() const { return requestDelay; }
+  int32_t RetryDelay() const { return retryDelay; }
   int32_t GetModuleGeneration() const { return moduleGeneration; }
+  bool SessionOpen() const { return sessionOpen; }
+  bool Detecting() const { return detecting.load(); }
+  // The command codes and frame buffer of the module now identified; a
+  // caller of Exchange builds its request there.
+  const CPlatformCommands& Commands() const { return commands; }
+  CPlatformCommands& Commands() { return commands; }
+  // 100 without a port, 103 without an open session, else 1: the first check
+  // of every request that needs a module.
+  int32_t SessionRequired() const;
 
   // --- frame exchange (tat_exchange.cpp) -----------------------------------
   // Receives one answer frame with the expected code into buffer (which holds
@@ -56,8 +78,10 @@ class CTATRequest : public CLinkBase {
   int32_t WaitForByte(uint8_t value);
   // Collects the frames a module sends after entering TAT mode. 1 or 102.
   int32_t ReadReadyFrames(uint8_t* buffer, int32_t timeOutMs, int32_t* frameCount);
-  // Writes the request of frameSize bytes at the start of the frame buffer
-  // and, when expectedCode is given, receives its answer there.
+  // Drops whatever the module sent unasked, writes the request of frameSize
+  // bytes at the start of the frame buffer and, when expectedCode is given,
+  // receives its answer there. Dropping first means that a late answer to an
+  // earlier request can never be taken for this request's answer.
   int32_t Exchange(uint32_t frameSize, const uint16_t* expectedCode, int32_t timeOutMs);
 
   // --- session (tat_session.cpp, tat_detection.cpp) ------------------------
@@ -69,6 +93,10 @@ class CTATRequest : public CLinkBase {
   void IdentifyModule(uint32_t platformId, uint32_t softwareWord, char* softwareIdOut);
   int32_t RestartModule(int32_t closeAfter);
   uint32_t GetRestartFrame(uint8_t* out);
+  // Detection: finds the module's AT rate among the speed list (the default
+  // list for a null or empty text), at most maxPasses passes (0: no limit),
+  // and opens a session with it. 1, 3 (port held), 4 (port), 20 (already
+  // running), 21 (stopped), 22 (passes exhausted), 54 (bad list), 102.
   int32_t CheckTATSession(const char* speedList, int32_t maxPasses, uint32_t* baudOut,
                           char* softwareIdOut);
   int32_t StopDetection();
@@ -126,15 +154,23 @@ class CTATRequest : public CLinkBase {
   // answer). Others: from the OTP data, 10 hexadecimal digits, or (5 and 6)
   // 14 characters; 30 when the OTP data has no serial number.
   int32_t ReadSerialNumber(char* out);
-  // Packs the 14 digits, has the vault library encrypt the block (302: no
-  // vault, 304: no function, else the vault's own failure) and writes it
-  // over section 18. 53 unless the text has 14 or 15 characters; 52 when
-  // the section 18 data is below 8 bytes (no room for the IMEI) or above
-  // the 32-byte block.
-  int32_t WriteIMEI(const char* imeiText);
-
   // The section image last read by ReadSection (empty when none).
   const std::vector<uint8_t>& SectionBuffer() const { return sectionBuffer; }
+
+ private:
+  // Opens the port in TAT mode at the TAT rate; 4 with a trace line naming
+  // the port, the device and the reason when it cannot be opened.
+  int32_t OpenPort();
+  // Closes the port and forgets the session, whatever its state.
+  void EndSession();
+  // Runs a request step; when it fails, traces retryLine, waits the retry
+  // delay and runs it once more. The second result is final.
+  template <class Step>
+  int32_t TryTwice(const char* retryLine, Step&& step);
+  // Detection steps (tat_detection.cpp).
+  int32_t RestartForDetection();
+  int32_t WalkSpeedList(const int32_t* rates, int32_t maxPasses, uint32_t* baudOut,
+                        uint32_t* pairOut);
 
   CSerialPort* serialPort = nullptr;
   int32_t tatBaudRate = kDefaultTatBaudRate;
@@ -149,10 +185,6 @@ class CTATRequest : public CLinkBase {
   std::vector<uint8_t> sectionBuffer;
   int32_t moduleGeneration = 0;
   CPlatformCommands commands;
-
- private:
-  // 100 without a port, 103 without an open session, else 1.
-  int32_t SessionRequired() const;
 };
 
 }  // namespace tavo

@@ -41,6 +41,17 @@ bool AnswerCarries(const uint8_t* frame, uint32_t offset, uint32_t count) {
 
 }  // namespace
 
+template <class Step>
+int32_t CTATRequest::TryTwice(const char* retryLine, Step&& step) {
+  const int32_t first = step();
+  if (first == TAVOLINK_OK) {
+    return first;
+  }
+  Trace(retryLine);
+  platform::Sleep(static_cast<uint32_t>(retryDelay));
+  return step();
+}
+
 uint32_t SectionChecksum(const uint8_t* bytes, size_t n) {
   uint32_t sum = 0;
   for (size_t i = 1; i < n; ++i) {
@@ -127,14 +138,10 @@ int32_t CTATRequest::ReadSection(int32_t section, int32_t* dataSizeOut, int32_t*
   uint16_t dataSize = 0;
   uint16_t size = 0;
   uint32_t address = 0;
-  int32_t result = ReadSectionInfo(section, &dataSize, &size, &address);
+  int32_t result = TryTwice("ReadSectionSize Retry ...",
+                            [&] { return ReadSectionInfo(section, &dataSize, &size, &address); });
   if (result != TAVOLINK_OK) {
-    Trace("ReadSectionSize Retry ...");
-    platform::Sleep(static_cast<uint32_t>(retryDelay));
-    result = ReadSectionInfo(section, &dataSize, &size, &address);
-    if (result != TAVOLINK_OK) {
-      return result;
-    }
+    return result;
   }
   if (dataSizeOut != nullptr) {
     *dataSizeOut = dataSize;
@@ -158,16 +165,13 @@ int32_t CTATRequest::ReadSection(int32_t section, int32_t* dataSizeOut, int32_t*
   platform::Sleep(static_cast<uint32_t>(requestDelay));
   for (uint32_t offset = 0; offset < size; offset += kChunk) {
     const uint32_t part = std::min<uint32_t>(size - offset, kChunk);
-    result = ReadMemory(address + offset, sectionBuffer.data() + offset, part);
+    result = TryTwice(
+        offset == 0 ? "TavoLink2 ReadSection Retry ..." : "TavoLink2 ReadSection + Retry ...",
+        [&] { return ReadMemory(address + offset, sectionBuffer.data() + offset, part); });
     if (result != TAVOLINK_OK) {
-      Trace(offset == 0 ? "TavoLink2 ReadSection Retry ..." : "TavoLink2 ReadSection + Retry ...");
-      platform::Sleep(static_cast<uint32_t>(retryDelay));
-      result = ReadMemory(address + offset, sectionBuffer.data() + offset, part);
-      if (result != TAVOLINK_OK) {
-        // Half a section must never be taken for the module's content.
-        sectionBuffer.clear();
-        return result;
-      }
+      // Half a section must never be taken for the module's content.
+      sectionBuffer.clear();
+      return result;
     }
   }
   return TAVOLINK_OK;
@@ -253,25 +257,15 @@ int32_t CTATRequest::WriteTATSection(int32_t section, const uint8_t* data, int32
     }
     const uint32_t part = std::min(total - offset, kChunk);
     const uint8_t* bytes = sectionBuffer.data() + offset;
-    result = WriteSection(section, part, base + offset, bytes);
+    result = TryTwice(offset == 0 ? "WriteSection Retry ..." : "WriteSection + Retry ...",
+                      [&] { return WriteSection(section, part, base + offset, bytes); });
     if (result != TAVOLINK_OK) {
-      Trace(offset == 0 ? "WriteSection Retry ..." : "WriteSection + Retry ...");
-      platform::Sleep(static_cast<uint32_t>(retryDelay));
-      result = WriteSection(section, part, base + offset, bytes);
-      if (result != TAVOLINK_OK) {
-        return result;
-      }
+      return result;
     }
   }
 
   platform::Sleep(static_cast<uint32_t>(requestDelay));
-  result = UpdateFileSystem(section);
-  if (result != TAVOLINK_OK) {
-    Trace("UpdateFileSystem Retry ...");
-    platform::Sleep(static_cast<uint32_t>(retryDelay));
-    result = UpdateFileSystem(section);
-  }
-  return result;
+  return TryTwice("UpdateFileSystem Retry ...", [&] { return UpdateFileSystem(section); });
 }
 
 int32_t CTATRequest::WriteSection(int32_t /*section*/, uint32_t count, uint32_t address,
@@ -305,7 +299,8 @@ int32_t CTATRequest::UpdateFileSystem(int32_t section) {
   }
   uint16_t expected = 0;
   const uint32_t frameSize = commands.BuildUpdateSectionRequest(section, &expected);
-  if (serialPort->Write(commands.Frame(), frameSize) == 0) {
+  serialPort->Purge();  // as in Exchange: no late answer may pass for this one
+  if (!serialPort->Write(commands.Frame(), frameSize)) {
     return TAVOLINK_REQUEST_TIMEOUT;
   }
   // Committing to flash takes the module a while; it answers only then.

@@ -58,9 +58,9 @@ int32_t CTATRequest::OpenSession(char* softwareIdOut) {
   if (configFile == nullptr) {
     return TAVOLINK_CONFIG_NOT_SET;
   }
-  serialPort->SetBaudRate(static_cast<uint32_t>(tatBaudRate));
-  if (serialPort->Open(true) == 0) {
-    return TAVOLINK_COM_PORT_INIT_FAILURE;
+  const int32_t opened = OpenPort();
+  if (opened != TAVOLINK_OK) {
+    return opened;
   }
   Tracef("OpenSession COM%d @ AT:%d bauds TAT:%d bauds ...", comPort, baudRate, tatBaudRate);
   std::array<uint32_t, 2> pair{};
@@ -77,13 +77,26 @@ int32_t CTATRequest::OpenSession(char* softwareIdOut) {
   return TAVOLINK_OK;
 }
 
+int32_t CTATRequest::OpenPort() {
+  serialPort->SetBaudRate(static_cast<uint32_t>(tatBaudRate));
+  if (serialPort->Open(true)) {
+    return TAVOLINK_OK;
+  }
+  Tracef("COM%d: %s", comPort, serialPort->OpenError().c_str());
+  return TAVOLINK_COM_PORT_INIT_FAILURE;
+}
+
 int32_t CTATRequest::CloseSession() {
   if (serialPort == nullptr) {
     return TAVOLINK_FRAMEWORK_HANDLE_ERROR;
   }
-  if (!sessionOpen) {
-    return TAVOLINK_OK;
+  if (sessionOpen) {
+    EndSession();
   }
+  return TAVOLINK_OK;
+}
+
+void CTATRequest::EndSession() {
   // Nothing is sent: a module left in TAT mode answers the probe of the
   // next opening, which then skips the whole AT greeting.
   Trace("TAT:CloseSession");
@@ -91,7 +104,6 @@ int32_t CTATRequest::CloseSession() {
   sectionBuffer.clear();
   sectionBuffer.shrink_to_fit();
   sessionOpen = false;
-  return TAVOLINK_OK;
 }
 
 int32_t CTATRequest::GetSoftVersion(char* out) {
@@ -131,7 +143,7 @@ int32_t CTATRequest::EnterTATMode(int32_t atBaudRate, uint32_t* pairOut) {
   serialPort->Configure(true, true);
   platform::Sleep(kLineSettleMs);
   const auto* command = reinterpret_cast<const uint8_t*>(kEnterTatCommand);
-  if (serialPort->Write(command, sizeof kEnterTatCommand - 1) == 0) {
+  if (!serialPort->Write(command, sizeof kEnterTatCommand - 1)) {
     return TAVOLINK_MODULE_CONNECTION_FAILURE;
   }
   platform::Sleep(WaitAfterAtCommand(atBaudRate));

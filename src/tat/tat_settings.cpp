@@ -1,4 +1,4 @@
-#include "interface/setting_rule.h"
+#include "link/setting_rule.h"
 #include "serial/serial_port.h"
 #include "tat/tat_request.h"
 

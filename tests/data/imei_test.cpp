@@ -44,9 +44,9 @@ Bytes Pack(const std::string& digits) {
 }
 
 TEST(ImeiCheckDigit, KnownNumber) {
-  EXPECT_EQ(ImeiCheckDigit(Pack("12345678901234").data()), 7);
-  EXPECT_EQ(ImeiCheckDigit(Pack("00000000000000").data()), 0);
-  EXPECT_EQ(ImeiCheckDigit(Pack("35824005111111").data()), LuhnDigit("35824005111111"));
+  EXPECT_EQ(data::ImeiCheckDigit(Pack("12345678901234").data()), 7);
+  EXPECT_EQ(data::ImeiCheckDigit(Pack("00000000000000").data()), 0);
+  EXPECT_EQ(data::ImeiCheckDigit(Pack("35824005111111").data()), LuhnDigit("35824005111111"));
 }
 
 TEST(ImeiCheckDigit, AgreesWithTheTextbookRule) {
@@ -57,33 +57,33 @@ TEST(ImeiCheckDigit, AgreesWithTheTextbookRule) {
     for (int i = 0; i < 14; ++i) {
       digits += static_cast<char>('0' + digit(random));
     }
-    ASSERT_EQ(ImeiCheckDigit(Pack(digits).data()), LuhnDigit(digits)) << digits;
+    ASSERT_EQ(data::ImeiCheckDigit(Pack(digits).data()), LuhnDigit(digits)) << digits;
   }
 }
 
 TEST(ImeiCheckDigit, NonDecimalNibbleHasNoCheckDigit) {
   Bytes packed = Pack("12345678901234");
   packed[3] = 0x7A;
-  EXPECT_EQ(ImeiCheckDigit(packed.data()), -1);
+  EXPECT_EQ(data::ImeiCheckDigit(packed.data()), -1);
   packed[3] = 0xF8;
-  EXPECT_EQ(ImeiCheckDigit(packed.data()), -1);
+  EXPECT_EQ(data::ImeiCheckDigit(packed.data()), -1);
 }
 
 TEST(HexDump, UpperCasePairsLimitedTo100Bytes) {
   const uint8_t bytes[] = {0x12, 0xAB, 0x0F};
   char out[8];
-  HexDump(out, bytes, 3);
+  data::HexDump(out, bytes, 3);
   EXPECT_STREQ(out, "12AB0F");
-  HexDump(out, bytes, -3);
+  data::HexDump(out, bytes, -3);
   EXPECT_STREQ(out, "");
   std::strcpy(out, "keep");
-  HexDump(out, nullptr, 3);
-  HexDump(nullptr, bytes, 3);
+  data::HexDump(out, nullptr, 3);
+  data::HexDump(nullptr, bytes, 3);
   EXPECT_STREQ(out, "keep");
 
   std::vector<uint8_t> many(150, 0xEE);
   std::string big(400, '#');
-  HexDump(big.data(), many.data(), 150);
+  data::HexDump(big.data(), many.data(), 150);
   EXPECT_EQ(std::strlen(big.c_str()), 200u);
   EXPECT_EQ(big[201], '#');
 }
@@ -91,19 +91,19 @@ TEST(HexDump, UpperCasePairsLimitedTo100Bytes) {
 TEST(HexToBytes, PairsIntoBytes) {
   uint8_t out[10];
   std::memset(out, 0xEE, sizeof out);
-  HexToBytes(out, "123456789012347", 14);
+  data::HexToBytes(out, "123456789012347", 14);
   EXPECT_EQ(Bytes(out, out + 8), (Bytes{0x12, 0x34, 0x56, 0x78, 0x90, 0x12, 0x34, 0xEE}));
 
   std::memset(out, 0xEE, sizeof out);
-  HexToBytes(out, "abC", 10);  // the odd last character is ignored
+  data::HexToBytes(out, "abC", 10);  // the odd last character is ignored
   EXPECT_EQ(Bytes(out, out + 2), (Bytes{0xAB, 0xEE}));
 
   std::memset(out, 0xEE, sizeof out);
-  HexToBytes(out, "1Zz9", 4);  // a pair stops at a non-digit
+  data::HexToBytes(out, "1Zz9", 4);  // a pair stops at a non-digit
   EXPECT_EQ(Bytes(out, out + 3), (Bytes{0x01, 0xEE, 0xEE}));
 
-  HexToBytes(nullptr, "12", 2);
-  HexToBytes(out, nullptr, 2);
+  data::HexToBytes(nullptr, "12", 2);
+  data::HexToBytes(out, nullptr, 2);
 }
 
 class Imei : public SimSession {

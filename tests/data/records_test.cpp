@@ -113,16 +113,16 @@ TEST_F(Records, SummaryCopiesTextsTheStrncpyWay) {
   std::memset(text14, '#', sizeof text14);
   std::memset(text8, '#', sizeof text8);
   uint16_t value = 0;
-  ASSERT_EQ(Channel().ReadProductionSummary(text14, &value, text8), TAVOLINK_OK);
+  ASSERT_EQ(data::ReadProductionSummary(Channel().tat, text14, &value, text8), TAVOLINK_OK);
   EXPECT_EQ(std::string(text14, 16), std::string("ABCDEFGHIJKLMN##"));
   EXPECT_EQ(std::string(text8, 10), std::string("LINE7\0\0\0##", 10));
   EXPECT_EQ(value, 0x1234);
-  EXPECT_EQ(Channel().ReadProductionSummary(nullptr, nullptr, nullptr), TAVOLINK_OK);
+  EXPECT_EQ(data::ReadProductionSummary(Channel().tat, nullptr, nullptr, nullptr), TAVOLINK_OK);
 
   std::memset(record.data() + 26, 0, 14);
   std::memcpy(record.data() + 26, "SHORT", 5);
   ASSERT_EQ(tavolink_WriteProductionInfos(record.data(), slot_), TAVOLINK_OK);
-  ASSERT_EQ(Channel().ReadProductionSummary(text14, nullptr, nullptr), TAVOLINK_OK);
+  ASSERT_EQ(data::ReadProductionSummary(Channel().tat, text14, nullptr, nullptr), TAVOLINK_OK);
   EXPECT_EQ(std::string(text14, 16), std::string("SHORT\0\0\0\0\0\0\0\0\0##", 16));
 }
 
@@ -132,7 +132,7 @@ TEST_F(Records, FailedSummaryTouchesNoOutput) {
   char text14[14];
   std::memset(text14, '#', sizeof text14);
   uint16_t value = 0xBEEF;
-  EXPECT_EQ(Channel().ReadProductionSummary(text14, &value, nullptr),
+  EXPECT_EQ(data::ReadProductionSummary(Channel().tat, text14, &value, nullptr),
             TAVOLINK_SECTION_CHECKSUM_ERROR);
   EXPECT_EQ(std::string(text14, 14), std::string(14, '#'));
   EXPECT_EQ(value, 0xBEEF);
@@ -174,10 +174,10 @@ TEST_F(Records, UnboundSlotFailsWithTheReadStatus) {
 
 TEST(XorChecksum16, XorsLittleEndianWords) {
   const uint8_t words[] = {0x01, 0x00, 0x00, 0x01, 0xFF, 0xF0};
-  EXPECT_EQ(XorChecksum16(words, 3), 0xF1FEu);
-  EXPECT_EQ(XorChecksum16(words, 1), 0x0001u);
-  EXPECT_EQ(XorChecksum16(words, 0), 0u);
-  EXPECT_EQ(XorChecksum16(words, -4), 0u);
+  EXPECT_EQ(data::XorChecksum16(words, 3), 0xF1FEu);
+  EXPECT_EQ(data::XorChecksum16(words, 1), 0x0001u);
+  EXPECT_EQ(data::XorChecksum16(words, 0), 0u);
+  EXPECT_EQ(data::XorChecksum16(words, -4), 0u);
 }
 
 }  // namespace

@@ -119,10 +119,10 @@ TEST_F(SectionData, SectionCopyHasExactlyTheSectionSize) {
   ASSERT_NO_FATAL_FAILURE(OpenWithRadioPayload());
   std::vector<uint8_t> copy;
   uint16_t size = 0;
-  ASSERT_EQ(Channel().ReadSectionCopy(0, copy, &size, false), TAVOLINK_OK);
+  ASSERT_EQ(data::ReadSectionCopy(Channel().tat, 0, copy, &size, false), TAVOLINK_OK);
   EXPECT_EQ(size, 100);
   EXPECT_EQ(Bytes(copy.begin(), copy.end()), Ramp(100, 0));
-  ASSERT_EQ(Channel().ReadSectionCopy(0, copy, &size, true), TAVOLINK_OK);
+  ASSERT_EQ(data::ReadSectionCopy(Channel().tat, 0, copy, &size, true), TAVOLINK_OK);
   EXPECT_EQ(size, 108);
   EXPECT_EQ(Bytes(copy.begin(), copy.end()), *Core().CommittedImage(0));
 }
@@ -131,7 +131,8 @@ TEST_F(SectionData, FailedSectionCopyHandsNothingOut) {
   ASSERT_NO_FATAL_FAILURE(OpenWithRadioPayload());
   ASSERT_TRUE(Core().CorruptSectionChecksum(0));
   std::vector<uint8_t> copy{1, 2, 3};
-  EXPECT_EQ(Channel().ReadSectionCopy(0, copy, nullptr, true), TAVOLINK_SECTION_CHECKSUM_ERROR);
+  EXPECT_EQ(data::ReadSectionCopy(Channel().tat, 0, copy, nullptr, true),
+            TAVOLINK_SECTION_CHECKSUM_ERROR);
   EXPECT_EQ(copy, (std::vector<uint8_t>{1, 2, 3}));
 }
 
@@ -149,15 +150,15 @@ TEST_F(SectionData, WithoutSessionOrPort) {
 }
 
 TEST(SectionRestoreClass, ClassBitsOfTheNamedSections) {
-  EXPECT_EQ(SectionRestoreClass(0), 0x01u);
-  EXPECT_EQ(SectionRestoreClass(18), 0x01u);
-  EXPECT_EQ(SectionRestoreClass(40), 0x01u);
-  EXPECT_EQ(SectionRestoreClass(37), 0x02u);
-  EXPECT_EQ(SectionRestoreClass(11), 0x04u);
-  EXPECT_EQ(SectionRestoreClass(13), 0x08u);
-  EXPECT_EQ(SectionRestoreClass(8), 0x10u);
+  EXPECT_EQ(data::SectionRestoreClass(0), 0x01u);
+  EXPECT_EQ(data::SectionRestoreClass(18), 0x01u);
+  EXPECT_EQ(data::SectionRestoreClass(40), 0x01u);
+  EXPECT_EQ(data::SectionRestoreClass(37), 0x02u);
+  EXPECT_EQ(data::SectionRestoreClass(11), 0x04u);
+  EXPECT_EQ(data::SectionRestoreClass(13), 0x08u);
+  EXPECT_EQ(data::SectionRestoreClass(8), 0x10u);
   for (int32_t id : {1, 41, -1, 255, 256 + 18, 65536}) {
-    EXPECT_EQ(SectionRestoreClass(id), 0u) << id;
+    EXPECT_EQ(data::SectionRestoreClass(id), 0u) << id;
   }
 }
 

@@ -17,7 +17,7 @@ namespace {
 class SlotBinding : public ::testing::Test {
  protected:
   void TearDown() override {
-    for (CChannel& channel : Manager().channels) {
+    for (CChannel& channel : Manager().Channels()) {
       channel.serial.Close();
       channel.serial.SetDeviceOpener(nullptr);
       channel.Close();
@@ -47,10 +47,10 @@ TEST_F(SlotBinding, SixteenSlotsThenBusy) {
   ASSERT_EQ(tavolink_Close(0), TAVOLINK_OK);
   EXPECT_EQ(tavolink_Init(201, 9600, &slot), TAVOLINK_OK);
   EXPECT_EQ(slot, 0);
-  EXPECT_EQ(Manager().channels[0].comPort, 201);
-  EXPECT_EQ(Manager().channels[0].tat.baudRate, 9600);
-  EXPECT_EQ(Manager().channels[0].downloader.baudRate, 9600);
-  EXPECT_EQ(Manager().channels[0].serial.PortNumber(), 201);
+  EXPECT_EQ(Manager().Channels()[0].comPort, 201);
+  EXPECT_EQ(Manager().Channels()[0].tat.baudRate, 9600);
+  EXPECT_EQ(Manager().Channels()[0].downloader.baudRate, 9600);
+  EXPECT_EQ(Manager().Channels()[0].serial.PortNumber(), 201);
 }
 
 TEST_F(SlotBinding, RebindingSamePortKeepsSlotUnlessHeld) {
@@ -60,13 +60,13 @@ TEST_F(SlotBinding, RebindingSamePortKeepsSlotUnlessHeld) {
   int32_t again = -1;
   EXPECT_EQ(tavolink_Init(9, 57600, &again), TAVOLINK_OK);
   EXPECT_EQ(again, first);
-  EXPECT_EQ(Manager().channels[static_cast<size_t>(first)].baudRate, 57600);
+  EXPECT_EQ(Manager().Channels()[static_cast<size_t>(first)].baudRate, 57600);
 
-  test::HoldPort(Manager().channels[static_cast<size_t>(first)].serial);
+  test::HoldPort(Manager().Channels()[static_cast<size_t>(first)].serial);
   int32_t held = -1;
   EXPECT_EQ(tavolink_Init(9, 9600, &held), TAVOLINK_COM_PORT_IN_USE);
   EXPECT_EQ(held, first);
-  EXPECT_EQ(Manager().channels[static_cast<size_t>(first)].baudRate, 57600);
+  EXPECT_EQ(Manager().Channels()[static_cast<size_t>(first)].baudRate, 57600);
 }
 
 TEST_F(SlotBinding, ConcurrentInitNeverSharesASlot) {
@@ -102,7 +102,7 @@ TEST_F(SlotBinding, CloseTwiceAndIndexChecks) {
 TEST_F(SlotBinding, CloseRefusesWhileAPortIsHeldByADownload) {
   int32_t slot = -1;
   ASSERT_EQ(tavolink_Init(4, 115200, &slot), TAVOLINK_OK);
-  CChannel& channel = Manager().channels[static_cast<size_t>(slot)];
+  CChannel& channel = Manager().Channels()[static_cast<size_t>(slot)];
   test::HoldPort(channel.serial);
   // No TAT session owns it, so only the download side could let it go.
   EXPECT_EQ(tavolink_Close(slot), TAVOLINK_COM_PORT_IN_USE);
@@ -113,44 +113,44 @@ TEST_F(SlotBinding, CloseRefusesWhileAPortIsHeldByADownload) {
 
 TEST_F(SlotBinding, SettingsReachOneSlotOrAll) {
   tavolink_SetTATTimeOut(1234, 0, 3);
-  EXPECT_EQ(Manager().channels[3].tat.requestTimeOut, 1234);
-  EXPECT_EQ(Manager().channels[4].tat.requestTimeOut, CTATRequest::kDefaultRequestTimeOut);
+  EXPECT_EQ(Manager().Channels()[3].tat.RequestTimeOut(), 1234);
+  EXPECT_EQ(Manager().Channels()[4].tat.RequestTimeOut(), CTATRequest::kDefaultRequestTimeOut);
 
   tavolink_SetTATTimeOut(0, 777, 16);
-  for (const CChannel& channel : Manager().channels) {
-    EXPECT_EQ(channel.tat.readyTimeOut, 777);
+  for (const CChannel& channel : Manager().Channels()) {
+    EXPECT_EQ(channel.tat.ReadyTimeOut(), 777);
   }
   tavolink_SetTATTimeOut(0, -1, -1);  // request kept, ready back to its default
-  EXPECT_EQ(Manager().channels[3].tat.requestTimeOut, 1234);
-  EXPECT_EQ(Manager().channels[3].tat.readyTimeOut, 10000);
+  EXPECT_EQ(Manager().Channels()[3].tat.RequestTimeOut(), 1234);
+  EXPECT_EQ(Manager().Channels()[3].tat.ReadyTimeOut(), 10000);
   tavolink_SetTATTimeOut(-1, 0, -1);
 
   tavolink_SetTATDelay(5, 6, 7, 99, 2);
-  EXPECT_EQ(Manager().channels[2].tat.openDelay, 5);
-  EXPECT_EQ(Manager().channels[2].tat.requestDelay, 6);
-  EXPECT_EQ(Manager().channels[2].tat.retryDelay, 7);
+  EXPECT_EQ(Manager().Channels()[2].tat.OpenDelay(), 5);
+  EXPECT_EQ(Manager().Channels()[2].tat.RequestDelay(), 6);
+  EXPECT_EQ(Manager().Channels()[2].tat.RetryDelay(), 7);
   tavolink_SetTATDelay(-1, 0, -9, 0, 2);
-  EXPECT_EQ(Manager().channels[2].tat.openDelay, 12000);
-  EXPECT_EQ(Manager().channels[2].tat.requestDelay, 6);
-  EXPECT_EQ(Manager().channels[2].tat.retryDelay, 2000);
+  EXPECT_EQ(Manager().Channels()[2].tat.OpenDelay(), 12000);
+  EXPECT_EQ(Manager().Channels()[2].tat.RequestDelay(), 6);
+  EXPECT_EQ(Manager().Channels()[2].tat.RetryDelay(), 2000);
   tavolink_SetTATDelay(0, -1, 0, 0, 2);
 
   tavolink_SetCMDTimeOut(1, 2, 3, 99);
-  for (const CChannel& channel : Manager().channels) {
-    EXPECT_EQ(channel.downloader.powerUpTimeOut, 1);
-    EXPECT_EQ(channel.downloader.commandTimeOut, 3);
+  for (const CChannel& channel : Manager().Channels()) {
+    EXPECT_EQ(channel.downloader.PowerUpTimeOut(), 1);
+    EXPECT_EQ(channel.downloader.CommandTimeOut(), 3);
   }
   tavolink_SetCMDTimeOut(-1, -1, 0, 99);
-  EXPECT_EQ(Manager().channels[0].downloader.powerUpTimeOut, 15000);
-  EXPECT_EQ(Manager().channels[0].downloader.commandTimeOut, 3);
+  EXPECT_EQ(Manager().Channels()[0].downloader.PowerUpTimeOut(), 15000);
+  EXPECT_EQ(Manager().Channels()[0].downloader.CommandTimeOut(), 3);
   tavolink_SetCMDTimeOut(0, 0, -1, 99);
-  EXPECT_EQ(Manager().channels[0].downloader.commandTimeOut, 5000);
+  EXPECT_EQ(Manager().Channels()[0].downloader.CommandTimeOut(), 5000);
 
   int window = 0;
   tavolink_SetWindowDownload(&window, 0x400, 5);
-  EXPECT_EQ(Manager().channels[5].downloader.downloadWindow, &window);
-  EXPECT_EQ(Manager().channels[5].downloader.downloadMessage, 0x400u);
-  EXPECT_EQ(Manager().channels[6].downloader.downloadWindow, nullptr);
+  EXPECT_EQ(Manager().Channels()[5].downloader.DownloadWindow(), &window);
+  EXPECT_EQ(Manager().Channels()[5].downloader.DownloadMessage(), 0x400u);
+  EXPECT_EQ(Manager().Channels()[6].downloader.DownloadWindow(), nullptr);
   tavolink_SetWindowDownload(nullptr, 0, 5);
 }
 
@@ -159,46 +159,47 @@ TEST_F(SlotBinding, InfoOptionsKeepDelayUnlessPositive) {
   tavolink_SetInfoOptions(1, name, 25, 1);
   tavolink_SetInfoOptions(2, nullptr, 0, 1);
   tavolink_SetInfoOptions(2, nullptr, -5, 1);
-  for (const CLinkBase* link : {static_cast<const CLinkBase*>(&Manager().channels[1]),
-                                static_cast<const CLinkBase*>(&Manager().channels[1].tat),
-                                static_cast<const CLinkBase*>(&Manager().channels[1].downloader)}) {
+  for (const CLinkBase* link :
+       {static_cast<const CLinkBase*>(&Manager().Channels()[1]),
+        static_cast<const CLinkBase*>(&Manager().Channels()[1].tat),
+        static_cast<const CLinkBase*>(&Manager().Channels()[1].downloader)}) {
     EXPECT_EQ(link->logToFile, 2);
     EXPECT_EQ(link->logFileName, nullptr);
     EXPECT_EQ(link->traceDelay, 25);
   }
-  Manager().channels[1].traceDelay = 0;
-  Manager().channels[1].tat.traceDelay = 0;
-  Manager().channels[1].downloader.traceDelay = 0;
+  Manager().Channels()[1].traceDelay = 0;
+  Manager().Channels()[1].tat.traceDelay = 0;
+  Manager().Channels()[1].downloader.traceDelay = 0;
   tavolink_SetInfoOptions(0, nullptr, 0, 1);
 }
 
 TEST_F(SlotBinding, ChangeTatBaudrateRules) {
-  CTATRequest& tat = Manager().channels[0].tat;
+  CTATRequest& tat = Manager().Channels()[0].tat;
   EXPECT_EQ(tavolink_ChangeTATBaudrate(57600, 0), TAVOLINK_OK);  // unbound slots too
-  EXPECT_EQ(tat.tatBaudRate, 57600);
-  EXPECT_EQ(tat.requestTimeOut, 12000);
-  tat.requestTimeOut = 4321;
+  EXPECT_EQ(tat.TatBaudRate(), 57600);
+  EXPECT_EQ(tat.RequestTimeOut(), 12000);
+  tat.SetTATTimeOut(4321, 0);
   EXPECT_EQ(tavolink_ChangeTATBaudrate(-1, 0), TAVOLINK_OK);
-  EXPECT_EQ(tat.tatBaudRate, 115200);
-  EXPECT_EQ(tat.requestTimeOut, 4321);
+  EXPECT_EQ(tat.TatBaudRate(), 115200);
+  EXPECT_EQ(tat.RequestTimeOut(), 4321);
   EXPECT_EQ(tavolink_ChangeTATBaudrate(0, 0), TAVOLINK_OK);
-  EXPECT_EQ(tat.requestTimeOut, 9000);
+  EXPECT_EQ(tat.RequestTimeOut(), 9000);
 }
 
 TEST_F(SlotBinding, ChangeTatBaudrateForAllStopsAtTheFirstHeldPort) {
-  for (CChannel& channel : Manager().channels) {
+  for (CChannel& channel : Manager().Channels()) {
     channel.tat.ChangeTATBaudrate(115200);
   }
-  test::HoldPort(Manager().channels[2].serial);
+  test::HoldPort(Manager().Channels()[2].serial);
   EXPECT_EQ(tavolink_ChangeTATBaudrate(38400, -1), TAVOLINK_COM_PORT_IN_USE);
-  EXPECT_EQ(Manager().channels[0].tat.tatBaudRate, 38400);
-  EXPECT_EQ(Manager().channels[1].tat.tatBaudRate, 38400);
+  EXPECT_EQ(Manager().Channels()[0].tat.TatBaudRate(), 38400);
+  EXPECT_EQ(Manager().Channels()[1].tat.TatBaudRate(), 38400);
   for (size_t i = 2; i < 16; ++i) {
-    EXPECT_EQ(Manager().channels[i].tat.tatBaudRate, 115200) << i;
+    EXPECT_EQ(Manager().Channels()[i].tat.TatBaudRate(), 115200) << i;
   }
-  Manager().channels[2].serial.Close();
+  Manager().Channels()[2].serial.Close();
   EXPECT_EQ(tavolink_ChangeTATBaudrate(0, 16), TAVOLINK_OK);
-  EXPECT_EQ(Manager().channels[15].tat.tatBaudRate, 115200);
+  EXPECT_EQ(Manager().Channels()[15].tat.TatBaudRate(), 115200);
 }
 
 TEST_F(SlotBinding, RetiredNamesAnswerUnsupported) {
@@ -217,24 +218,24 @@ TEST_F(SlotBinding, RetiredNamesAnswerUnsupported) {
 }
 
 TEST_F(SlotBinding, DownloadSideAnswersWhenNothingRuns) {
-  CDownloader& downloader = Manager().channels[0].downloader;
+  CDownloader& downloader = Manager().Channels()[0].downloader;
   EXPECT_EQ(downloader.CloseSession(), TAVOLINK_OK);
   downloader.SetDelays(2, -5, 10, 0, 3);
-  EXPECT_FALSE(downloader.delayByThread);
-  EXPECT_EQ(downloader.flowControlDelay, 0);
-  EXPECT_EQ(downloader.eraseFlashDelay, 10);
-  EXPECT_EQ(downloader.baudRateDelay, 3);
+  EXPECT_FALSE(downloader.DelayByThread());
+  EXPECT_EQ(downloader.FlowControlDelay(), 0);
+  EXPECT_EQ(downloader.EraseFlashDelay(), 10);
+  EXPECT_EQ(downloader.BaudRateDelay(), 3);
   downloader.SetDelays(1, 0, 0, 0, 0);
-  EXPECT_TRUE(downloader.delayByThread);
+  EXPECT_TRUE(downloader.DelayByThread());
   downloader.SetBlockTimeOut(-3);
-  EXPECT_EQ(downloader.blockTimeOut, 100);
+  EXPECT_EQ(downloader.BlockTimeOut(), 100);
   const uint8_t zeros[16] = {};
   downloader.SetDigest(zeros);
-  EXPECT_FALSE(downloader.digestPresent);
+  EXPECT_FALSE(downloader.DigestPresent());
   uint8_t one[16] = {};
   one[15] = 1;
   downloader.SetDigest(one);
-  EXPECT_TRUE(downloader.digestPresent);
+  EXPECT_TRUE(downloader.DigestPresent());
 }
 
 }  // namespace

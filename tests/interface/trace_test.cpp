@@ -51,7 +51,7 @@ class Trace : public ::testing::Test {
     tavolink_SetMessageSender(nullptr);
     tavolink_SetSpy(nullptr, 0, -1);
     tavolink_SetInfoOptions(0, nullptr, 0, -1);
-    for (CChannel& channel : Manager().channels) {
+    for (CChannel& channel : Manager().Channels()) {
       channel.Close();
     }
     unlink(logPath_.c_str());
@@ -64,7 +64,7 @@ class Trace : public ::testing::Test {
 TEST_F(Trace, WindowLineCarriesSlotPrefixAndLength) {
   int window = 0;
   tavolink_SetSpy(&window, 0x1234, 12);
-  Manager().channels[12].tat.Trace("Close");
+  Manager().Channels()[12].tat.Trace("Close");
   ASSERT_EQ(received.size(), 1u);
   EXPECT_EQ(received[0].window, &window);
   EXPECT_EQ(received[0].message, 0x1234u);
@@ -73,7 +73,7 @@ TEST_F(Trace, WindowLineCarriesSlotPrefixAndLength) {
 }
 
 TEST_F(Trace, NoWindowNoMessage) {
-  Manager().channels[1].Trace("nobody listens");
+  Manager().Channels()[1].Trace("nobody listens");
   EXPECT_TRUE(received.empty());
 }
 
@@ -81,7 +81,7 @@ TEST_F(Trace, LongLinesAreCutToTheLineBuffer) {
   int window = 0;
   tavolink_SetSpy(&window, 1, 3);
   const std::string longText(600, 'x');
-  Manager().channels[3].Trace(longText.c_str());
+  Manager().Channels()[3].Trace(longText.c_str());
   ASSERT_EQ(received.size(), 1u);
   EXPECT_EQ(received[0].line.size(), 255u);
   EXPECT_EQ(received[0].length, 255u);
@@ -91,15 +91,15 @@ TEST_F(Trace, LongLinesAreCutToTheLineBuffer) {
 TEST_F(Trace, LogFileGetsBareTextAndCrLfFromTwoSlots) {
   tavolink_SetInfoOptions(1, logPath_.c_str(), 0, 0);
   tavolink_SetInfoOptions(1, logPath_.c_str(), 0, 1);
-  Manager().channels[0].Trace("first");
-  Manager().channels[1].downloader.Trace("second");
-  Manager().channels[0].tat.Trace(std::string(400, 'y').c_str());
+  Manager().Channels()[0].Trace("first");
+  Manager().Channels()[1].downloader.Trace("second");
+  Manager().Channels()[0].tat.Trace(std::string(400, 'y').c_str());
   EXPECT_EQ(ReadFile(logPath_), "first\r\nsecond\r\n" + std::string(400, 'y') + "\r\n");
 }
 
 TEST_F(Trace, OnlyFlagOneWritesTheLog) {
   tavolink_SetInfoOptions(2, logPath_.c_str(), 0, 0);
-  Manager().channels[0].Trace("not logged");
+  Manager().Channels()[0].Trace("not logged");
   EXPECT_NE(access(logPath_.c_str(), F_OK), 0);
 }
 
@@ -107,9 +107,9 @@ TEST_F(Trace, UnwritableLogCostsOnlyTheFileLine) {
   int window = 0;
   tavolink_SetSpy(&window, 1, 0);
   tavolink_SetInfoOptions(1, dir_.c_str(), 0, 0);  // a directory cannot be appended to
-  Manager().channels[0].Trace("still shown");
+  Manager().Channels()[0].Trace("still shown");
   tavolink_SetInfoOptions(1, nullptr, 0, 0);
-  Manager().channels[0].Trace("null name");
+  Manager().Channels()[0].Trace("null name");
   ASSERT_EQ(received.size(), 2u);
   EXPECT_EQ(received[1].line, "TT0 null name");
 }
@@ -118,8 +118,8 @@ TEST_F(Trace, DelayFollowsEveryLine) {
   platform::VirtualClock clock;
   platform::ScopedClock use(clock);
   tavolink_SetInfoOptions(0, nullptr, 40, 2);
-  Manager().channels[2].Trace("a");
-  Manager().channels[2].tat.Trace("b");
+  Manager().Channels()[2].Trace("a");
+  Manager().Channels()[2].tat.Trace("b");
   EXPECT_EQ(clock.TotalSlept(), 80u);
 }
 
@@ -137,7 +137,7 @@ TEST_F(Trace, CloseSessionTracesBeforeAnswering) {
 }
 
 TEST_F(Trace, IdentityLineFromTheConfigurationFile) {
-  CChannel& channel = Manager().channels[5];
+  CChannel& channel = Manager().Channels()[5];
   CConfigFile config;
   config.SetPath(dir_ + "/TavoLink2.Ini");
   channel.SetConfigFile(&config);
@@ -157,13 +157,13 @@ TEST_F(Trace, IdentityLineFromTheConfigurationFile) {
   EXPECT_EQ(received[1].line, "TT5 CFG : 2.1 - 2026-01-02 (line 4)");
 
   EXPECT_EQ(channel.LoadBlockTimeOut(), TAVOLINK_OK);
-  EXPECT_EQ(channel.blockTimeOut, 100);
+  EXPECT_EQ(channel.downloader.BlockTimeOut(), 100);
   EXPECT_EQ(channel.LoadDownloadDelays(), TAVOLINK_OK);
-  EXPECT_EQ(channel.delayByThread, 1);
-  EXPECT_EQ(channel.eraseFlashDelay, 30);
-  EXPECT_EQ(channel.flowControlDelay, 0);
-  EXPECT_EQ(channel.baudRateDelay, -4);
-  EXPECT_EQ(channel.downloadDelay, 0);
+  EXPECT_TRUE(channel.downloader.DelayByThread());
+  EXPECT_EQ(channel.downloader.EraseFlashDelay(), 30);
+  EXPECT_EQ(channel.downloader.FlowControlDelay(), 0);
+  EXPECT_EQ(channel.downloader.BaudRateDelay(), 0);  // a negative delay counts as none
+  EXPECT_EQ(channel.downloader.DownloadDelay(), 0);
 
   {
     std::ofstream ini(dir_ + "/TavoLink2.Ini");
@@ -176,7 +176,7 @@ TEST_F(Trace, IdentityLineFromTheConfigurationFile) {
   channel.SetConfigFile(nullptr);
   EXPECT_EQ(channel.LogConfigIdentity(), TAVOLINK_CONFIG_NOT_SET);
   EXPECT_EQ(channel.LoadBlockTimeOut(), TAVOLINK_CONFIG_NOT_SET);
-  channel.SetConfigFile(&Manager().configFile);
+  channel.SetConfigFile(&Manager().ConfigFile());
   channel.SetSpy(nullptr, 0);
 }
 

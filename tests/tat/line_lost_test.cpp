@@ -28,7 +28,7 @@ class LineLost : public ::testing::Test {
   void SetUp() override {
     port_.SetDeviceOpener([](int32_t) { return std::make_unique<VanishedDevice>(); });
     ASSERT_EQ(port_.Open(true), 1);
-    tat_.serialPort = &port_;
+    tat_.AttachPort(&port_);
     start_ = clock_.TickCount();
   }
   platform::VirtualClock clock_{100};
@@ -40,11 +40,11 @@ class LineLost : public ::testing::Test {
 
 TEST_F(LineLost, EveryReceiverEndsAtOnceWithItsStatus) {
   std::array<uint8_t, CPlatformCommands::kFrameBufferSize> buffer{};
-  EXPECT_EQ(tat_.ReadAnswer(buffer.data(), buffer.size(), 0x7200, tat_.requestTimeOut),
+  EXPECT_EQ(tat_.ReadAnswer(buffer.data(), buffer.size(), 0x7200, tat_.RequestTimeOut()),
             TAVOLINK_REQUEST_TIMEOUT);
   EXPECT_EQ(tat_.WaitForByte('I'), TAVOLINK_ACKNOWLEDGEMENT_ERROR);
   int32_t frames = -1;
-  EXPECT_EQ(tat_.ReadReadyFrames(buffer.data(), tat_.readyTimeOut, &frames),
+  EXPECT_EQ(tat_.ReadReadyFrames(buffer.data(), tat_.ReadyTimeOut(), &frames),
             TAVOLINK_MODULE_CONNECTION_FAILURE);
   EXPECT_EQ(frames, 0);
   EXPECT_TRUE(port_.LineLost());

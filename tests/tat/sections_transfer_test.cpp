@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "data/imei.h"
 #include "data/sim_session.h"
 #include "tat/section_checksum.h"
 #include "tavosim/section.h"
@@ -392,12 +393,12 @@ TEST(SectionRequestsWithoutSession, AreRefusedBeforeAnythingIsSent) {
   EXPECT_EQ(tat.ReadTATSection(0, buffer, 8, nullptr, false), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
   EXPECT_EQ(tat.WriteTATSection(0, buffer, 8), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
   CSerialPort port;
-  tat.serialPort = &port;
+  tat.AttachPort(&port);
   EXPECT_EQ(tat.ReadTATSection(0, buffer, 8, nullptr, false), TAVOLINK_SESSION_NOT_OPEN);
   EXPECT_EQ(tat.WriteTATSection(0, buffer, 8), TAVOLINK_SESSION_NOT_OPEN);
   EXPECT_EQ(tat.ReadMemory(0, buffer, 8), TAVOLINK_SESSION_NOT_OPEN);
   EXPECT_EQ(tat.ReadSerialNumber(nullptr), TAVOLINK_SESSION_NOT_OPEN);
-  EXPECT_EQ(tat.WriteIMEI("123456789012347"), TAVOLINK_SESSION_NOT_OPEN);
+  EXPECT_EQ(data::WriteImei(tat, "123456789012347"), TAVOLINK_SESSION_NOT_OPEN);
 }
 
 }  // namespace

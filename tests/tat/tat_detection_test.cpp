@@ -105,7 +105,7 @@ class TatDetection : public ::testing::Test {
   void SetUp() override {
     config_.SetPath(ini_.Path());
     port_.SetDeviceOpener(line_->Opener());
-    tat_.serialPort = &port_;
+    tat_.AttachPort(&port_);
     tat_.configFile = &config_;
     tat_.comPort = 6;
     tat_.baudRate = 115200;
@@ -145,8 +145,8 @@ TEST_F(TatDetection, NoModuleTriesEveryRateForEachPassThenGives22) {
                                        "bauds ..."),
             2u);
   EXPECT_FALSE(port_.IsOpen());
-  EXPECT_FALSE(tat_.detecting.load());
-  EXPECT_FALSE(tat_.sessionOpen);
+  EXPECT_FALSE(tat_.Detecting());
+  EXPECT_FALSE(tat_.SessionOpen());
   EXPECT_EQ(baud, 0u);
 }
 
@@ -161,7 +161,7 @@ TEST_F(TatDetection, StopDuringTheFourthAttemptGives21AfterIt) {
             TAVOLINK_DETECTION_ABORTED);
   EXPECT_EQ(AtCommandRates().size(), 4u);
   EXPECT_FALSE(port_.IsOpen());
-  EXPECT_FALSE(tat_.detecting.load());
+  EXPECT_FALSE(tat_.Detecting());
 }
 
 TEST_F(TatDetection, WithoutMaximumTheLoopRunsUntilStopped) {
@@ -184,9 +184,9 @@ TEST_F(TatDetection, TheModuleIsFoundAtItsRateAndIdentifiedAtOnce) {
   EXPECT_EQ(tat_.baudRate, 57600);
   EXPECT_STREQ(id, "3700001301000124");
   EXPECT_EQ(AtCommandRates(), (std::vector<uint32_t>{9600, 57600}));
-  EXPECT_TRUE(tat_.sessionOpen);
+  EXPECT_TRUE(tat_.SessionOpen());
   EXPECT_TRUE(port_.IsOpen());
-  EXPECT_FALSE(tat_.detecting.load());
+  EXPECT_FALSE(tat_.Detecting());
   EXPECT_LT(clock_.TotalSlept(), 12000u);  // no open delay after a detection
   EXPECT_EQ(TraceLog::Instance().Count("TAVO V2 MODULE READY FOR TAT REQUEST"), 1u);
 }
@@ -212,12 +212,6 @@ TEST_F(TatDetection, ABadListGives54WithoutOpeningThePort) {
   EXPECT_EQ(line_->Opens(), 0);
 }
 
-TEST_F(TatDetection, ARunningDetectionRefusesASecondOne) {
-  tat_.detecting = true;
-  EXPECT_EQ(tat_.CheckTATSession(nullptr, 1, nullptr, nullptr), TAVOLINK_DETECTION_RUNNING);
-  EXPECT_TRUE(tat_.detecting.load());
-}
-
 TEST_F(TatDetection, AHeldPortGives3) {
   ASSERT_EQ(port_.Open(true), 1);
   EXPECT_EQ(tat_.CheckTATSession(nullptr, 1, nullptr, nullptr), TAVOLINK_COM_PORT_IN_USE);
@@ -226,22 +220,26 @@ TEST_F(TatDetection, AHeldPortGives3) {
 TEST_F(TatDetection, APortThatCannotBeOpenedGives4) {
   line_->RefuseOpens(true);
   EXPECT_EQ(tat_.CheckTATSession(nullptr, 1, nullptr, nullptr), TAVOLINK_COM_PORT_INIT_FAILURE);
-  EXPECT_FALSE(tat_.detecting.load());
+  EXPECT_FALSE(tat_.Detecting());
 }
 
 TEST_F(TatDetection, AKnownModuleInTatModeAnswersTheProbe) {
-  tat_.moduleGeneration = 3;
+  tat_.IdentifyModule(0x37000013, 0x01000124, nullptr);  // a module met before
+  tat_.CloseSession();
+  TraceLog::Instance().Clear();
   module_.Config().inTat = true;
   char id[TAVOLINK_SOFTWARE_ID_BUFFER_SIZE] = {};
   EXPECT_EQ(tat_.CheckTATSession(nullptr, 1, nullptr, id), TAVOLINK_OK);
   EXPECT_STREQ(id, "3700001301000124");
   EXPECT_EQ(module_.AtCommands(), 0);
   EXPECT_EQ(module_.Restarts(), 0);
-  EXPECT_TRUE(tat_.sessionOpen);
+  EXPECT_TRUE(tat_.SessionOpen());
 }
 
 TEST_F(TatDetection, AKnownModuleIsRestartedWhenItsAtRateIsAskedFor) {
-  tat_.moduleGeneration = 3;
+  tat_.IdentifyModule(0x37000013, 0x01000124, nullptr);  // a module met before
+  tat_.CloseSession();
+  TraceLog::Instance().Clear();
   module_.Config().inTat = true;
   module_.Config().atBaudRate = 9600;
   uint32_t baud = 0;
@@ -255,14 +253,13 @@ TEST_F(TatDetection, AKnownModuleIsRestartedWhenItsAtRateIsAskedFor) {
   EXPECT_EQ(lines[1], "TAT:CloseSession");
   EXPECT_EQ(lines[2], "Waiting for 5 seconds...");
   EXPECT_EQ(line_->Opens(), 2);
-  EXPECT_TRUE(tat_.sessionOpen);
+  EXPECT_TRUE(tat_.SessionOpen());
 }
 
 TEST_F(TatDetection, StopDetectionOnlyClearsTheFlag) {
-  tat_.detecting = true;
   EXPECT_EQ(tat_.StopDetection(), TAVOLINK_OK);
-  EXPECT_FALSE(tat_.detecting.load());
-  tat_.serialPort = nullptr;
+  EXPECT_FALSE(tat_.Detecting());
+  tat_.AttachPort(nullptr);
   EXPECT_EQ(tat_.StopDetection(), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
   EXPECT_EQ(tat_.CheckTATSession(nullptr, 1, nullptr, nullptr), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
 }

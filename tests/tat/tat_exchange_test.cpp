@@ -23,7 +23,7 @@ class TatExchange : public ::testing::Test {
     port_.SetDeviceOpener(line_->Opener());
     port_.SetBaudRate(115200);
     ASSERT_EQ(port_.Open(true), 1);
-    tat_.serialPort = &port_;
+    tat_.AttachPort(&port_);
     tat_.threadIndex = 3;
     TraceLog::Instance().Clear();
     TraceLog::Attach(tat_);
@@ -33,7 +33,7 @@ class TatExchange : public ::testing::Test {
   // Receives one answer into buffer_, with the request time-out unless told.
   int32_t Read(uint16_t code, int32_t timeOut = -1) {
     return tat_.ReadAnswer(buffer_.data(), static_cast<uint32_t>(buffer_.size()), code,
-                           timeOut < 0 ? tat_.requestTimeOut : timeOut);
+                           timeOut < 0 ? tat_.RequestTimeOut() : timeOut);
   }
   uint32_t Since(uint32_t start) { return clock_.TickCount() - start; }
 
@@ -69,7 +69,7 @@ TEST_F(TatExchange, FrameWithAnotherCodeIsSkippedAndTheRightOneArrivesLater) {
 }
 
 TEST_F(TatExchange, TheDeadlineCoversSkippedFrames) {
-  tat_.requestTimeOut = 2000;
+  tat_.SetTATTimeOut(2000, 0);
   line_->Send(test::VersionAnswer(9, 9, 0x72D8), 10);
   line_->Send(kAnswer, 2500);
   EXPECT_EQ(Read(0x7200), TAVOLINK_REQUEST_TIMEOUT);
@@ -94,7 +94,7 @@ TEST_F(TatExchange, TimeOutWithTheRequestTimeOutIsTraced) {
 }
 
 TEST_F(TatExchange, TimeOutBeforeTheLengthIsKnownReportsNoSize) {
-  tat_.requestTimeOut = 1500;
+  tat_.SetTATTimeOut(1500, 0);
   line_->Send({0xAA, 0x83, 0x0C});
   EXPECT_EQ(Read(0x7200), TAVOLINK_REQUEST_TIMEOUT);
   EXPECT_EQ(
@@ -123,7 +123,7 @@ TEST_F(TatExchange, OverLongAnswerIsDroppedAndTheExchangeTimesOut) {
   std::vector<uint8_t> small(64);
   ByteVector huge = test::ModuleFrame(0x7200, ByteVector(300, 0x11));
   line_->Send(huge);
-  tat_.requestTimeOut = 1000;
+  tat_.SetTATTimeOut(1000, 0);
   EXPECT_EQ(tat_.ReadAnswer(small.data(), 64, 0x7200, 1000), TAVOLINK_REQUEST_TIMEOUT);
 }
 
@@ -143,7 +143,7 @@ TEST_F(TatExchange, WaitForByteSkipsOtherBytes) {
 }
 
 TEST_F(TatExchange, WaitForByteGivesUpAfterTheRequestTimeOut) {
-  tat_.requestTimeOut = 3000;
+  tat_.SetTATTimeOut(3000, 0);
   const uint32_t start = clock_.TickCount();
   EXPECT_EQ(tat_.WaitForByte('I'), TAVOLINK_ACKNOWLEDGEMENT_ERROR);
   EXPECT_GT(Since(start), 3000u);
@@ -204,25 +204,25 @@ TEST_F(TatExchange, RefusedWriteGives105AndReadsNothing) {
   line_->Send(kAnswer);
   line_->RefuseWrites(true);
   uint16_t expected = 0;
-  const uint32_t size = tat_.commands.BuildVersionRequest(&expected);
-  EXPECT_EQ(tat_.Exchange(size, &expected, tat_.requestTimeOut), TAVOLINK_REQUEST_TIMEOUT);
+  const uint32_t size = tat_.Commands().BuildVersionRequest(&expected);
+  EXPECT_EQ(tat_.Exchange(size, &expected, tat_.RequestTimeOut()), TAVOLINK_REQUEST_TIMEOUT);
   EXPECT_EQ(line_->Delivered(), 0u);
 }
 
 TEST_F(TatExchange, ExchangeWritesTheRequestInOneWriteAndReadsTheAnswerIntoTheFrame) {
   line_->OnWrite([](ScriptedLine& line, const ByteVector&) { line.Send(kAnswer, 20); });
   uint16_t expected = 0;
-  const uint32_t size = tat_.commands.BuildVersionRequest(&expected);
-  EXPECT_EQ(tat_.Exchange(size, &expected, tat_.requestTimeOut), TAVOLINK_OK);
+  const uint32_t size = tat_.Commands().BuildVersionRequest(&expected);
+  EXPECT_EQ(tat_.Exchange(size, &expected, tat_.RequestTimeOut()), TAVOLINK_OK);
   ASSERT_EQ(line_->Writes().size(), 1u);
   EXPECT_EQ(line_->Writes()[0].bytes.size(), 17u);
-  EXPECT_EQ(ByteVector(tat_.commands.Frame(), tat_.commands.Frame() + kAnswer.size()), kAnswer);
+  EXPECT_EQ(ByteVector(tat_.Commands().Frame(), tat_.Commands().Frame() + kAnswer.size()), kAnswer);
 }
 
 TEST_F(TatExchange, ExchangeWithoutAnswerReadsNothing) {
   line_->Send(kAnswer);
-  const uint32_t size = tat_.commands.BuildRestartRequest();
-  EXPECT_EQ(tat_.Exchange(size, nullptr, tat_.requestTimeOut), TAVOLINK_OK);
+  const uint32_t size = tat_.Commands().BuildRestartRequest();
+  EXPECT_EQ(tat_.Exchange(size, nullptr, tat_.RequestTimeOut()), TAVOLINK_OK);
   EXPECT_EQ(line_->Delivered(), 0u);
 }
 

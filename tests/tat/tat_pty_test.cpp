@@ -127,13 +127,13 @@ TEST_F(TatOverPty, RestartModuleSendsTheRequestAndClosesTheSession) {
   ASSERT_EQ(tavolink_OpenSession(index), TAVOLINK_OK);
   EXPECT_EQ(tavolink_RestartModule(0, index), TAVOLINK_OK);
   EXPECT_TRUE(Slot(index).serial.IsOpen());
-  EXPECT_TRUE(Slot(index).tat.sessionOpen);
+  EXPECT_TRUE(Slot(index).tat.SessionOpen());
   ASSERT_TRUE(WaitUntil([this] { return Core().GetStats().restarts == 1; }));
   // Put the module back into TAT mode at once instead of greeting it again.
   Core().Reset(tavosim::Mode::kTat);
   EXPECT_EQ(tavolink_RestartModule(1, index), TAVOLINK_OK);
   EXPECT_FALSE(Slot(index).serial.IsOpen());
-  EXPECT_FALSE(Slot(index).tat.sessionOpen);
+  EXPECT_FALSE(Slot(index).tat.SessionOpen());
   EXPECT_TRUE(WaitUntil([this] { return Core().GetStats().restarts == 2; }));
   EXPECT_EQ(tavolink_GetSoftVersion(nullptr, index), TAVOLINK_SESSION_NOT_OPEN);
 }
@@ -214,7 +214,7 @@ TEST_F(TatOverPty, StopDetectionFromAnotherThreadEndsTheLoopWith21) {
   EXPECT_EQ(tat.StopDetection(), TAVOLINK_OK);
   EXPECT_EQ(detection.get(), TAVOLINK_DETECTION_ABORTED);
   EXPECT_FALSE(Slot(index).serial.IsOpen());
-  EXPECT_FALSE(tat.detecting.load());
+  EXPECT_FALSE(tat.Detecting());
 }
 
 TEST_F(TatOverPty, DetectionFindsTheModuleAtTheSecondRate) {
@@ -232,7 +232,7 @@ TEST_F(TatOverPty, DetectionFindsTheModuleAtTheSecondRate) {
   EXPECT_EQ(Slot(index).tat.CheckTATSession("9600;19200;38400", 2, &baud, id), TAVOLINK_OK);
   EXPECT_EQ(baud, 19200u);
   EXPECT_STREQ(id, "3700001301000124");
-  EXPECT_TRUE(Slot(index).tat.sessionOpen);
+  EXPECT_TRUE(Slot(index).tat.SessionOpen());
   EXPECT_EQ(TraceLog::Instance().CountPrefix("Checking TAT session COM27"), 2u);
   char version[TAVOLINK_SOFTWARE_ID_BUFFER_SIZE] = {};
   EXPECT_EQ(tavolink_GetSoftVersion(version, index), TAVOLINK_OK);
@@ -246,7 +246,7 @@ TEST_F(TatOverPty, AHeldPortRefusesInitBaudRateChangeAndSecondOpening) {
   EXPECT_EQ(tavolink_Init(28, 115200, &again), TAVOLINK_COM_PORT_IN_USE);
   EXPECT_EQ(tavolink_ChangeTATBaudrate(57600, index), TAVOLINK_COM_PORT_IN_USE);
   EXPECT_EQ(tavolink_OpenSession(index), TAVOLINK_COM_PORT_IN_USE);
-  EXPECT_EQ(Slot(index).tat.tatBaudRate, 115200);
+  EXPECT_EQ(Slot(index).tat.TatBaudRate(), 115200);
   // Released, the port binds to the same slot again.
   EXPECT_EQ(tavolink_CloseSession(index), TAVOLINK_OK);
   EXPECT_EQ(tavolink_Init(28, 115200, &again), TAVOLINK_OK);

@@ -27,7 +27,7 @@ class TatSession : public ::testing::Test {
   void SetUp() override {
     config_.SetPath(ini_.Path());
     port_.SetDeviceOpener(line_->Opener());
-    tat_.serialPort = &port_;
+    tat_.AttachPort(&port_);
     tat_.configFile = &config_;
     tat_.comPort = 5;
     tat_.baudRate = 115200;
@@ -65,7 +65,7 @@ TEST_F(TatSession, AModuleInTatModeIsIdentifiedByTheProbeAlone) {
   char id[TAVOLINK_SOFTWARE_ID_BUFFER_SIZE] = {};
   EXPECT_EQ(tat_.OpenSession(id), TAVOLINK_OK);
   EXPECT_STREQ(id, "3700001301000124");
-  EXPECT_TRUE(tat_.sessionOpen);
+  EXPECT_TRUE(tat_.SessionOpen());
   EXPECT_TRUE(port_.IsOpen());
   EXPECT_EQ(tat_.GetModuleGeneration(), 3);
   EXPECT_EQ(module_.AtCommands(), 0);
@@ -126,7 +126,7 @@ TEST_F(TatSession, NoGreetingGives7AndClosesThePort) {
   module_.Config().answersAt = false;
   EXPECT_EQ(tat_.OpenSession(nullptr), TAVOLINK_ACKNOWLEDGEMENT_ERROR);
   EXPECT_FALSE(port_.IsOpen());
-  EXPECT_FALSE(tat_.sessionOpen);
+  EXPECT_FALSE(tat_.SessionOpen());
 }
 
 TEST_F(TatSession, NoReadyFramesGive102WithItsTraceLine) {
@@ -145,7 +145,8 @@ TEST_F(TatSession, RefusedAtCommandGives102) {
 TEST_F(TatSession, PortThatCannotBeOpenedGives4) {
   line_->RefuseOpens(true);
   EXPECT_EQ(tat_.OpenSession(nullptr), TAVOLINK_COM_PORT_INIT_FAILURE);
-  EXPECT_TRUE(Lines().empty());
+  ASSERT_EQ(Lines().size(), 1u);  // the one line that says which port and why
+  EXPECT_EQ(Lines()[0], "COM" + std::to_string(tat_.comPort) + ": device opener: refused");
 }
 
 TEST_F(TatSession, NoConfigurationObjectGives203) {
@@ -155,7 +156,7 @@ TEST_F(TatSession, NoConfigurationObjectGives203) {
 }
 
 TEST_F(TatSession, NoPortObjectGives100Everywhere) {
-  tat_.serialPort = nullptr;
+  tat_.AttachPort(nullptr);
   EXPECT_EQ(tat_.OpenSession(nullptr), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
   EXPECT_EQ(tat_.CloseSession(), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
   EXPECT_EQ(tat_.GetSoftVersion(nullptr), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
@@ -235,9 +236,9 @@ TEST_F(TatSession, TheSameSoftwareTwiceLoadsTheTableOnce) {
 
 TEST_F(TatSession, IdentifyingWithoutConfigurationUsesTheBuiltIns) {
   tat_.configFile = nullptr;
-  tat_.commands.processTat = 0x99;
+  tat_.Commands().processTat = 0x99;
   tat_.IdentifyModule(0x37000020, 0xAA030133, nullptr);
-  EXPECT_EQ(tat_.commands.processTat, 0x48);
+  EXPECT_EQ(tat_.Commands().processTat, 0x48);
   EXPECT_EQ(Count("TQ7 MODULE READY FOR TAT REQUEST"), 1u);
 }
 
@@ -256,7 +257,7 @@ TEST_F(TatSession, GetSoftVersionTimesOutWhenTheModuleIsSilent) {
   module_.Config().inTat = true;
   ASSERT_EQ(tat_.OpenSession(nullptr), TAVOLINK_OK);
   module_.Config().answersVersion = false;
-  tat_.requestTimeOut = 1000;
+  tat_.SetTATTimeOut(1000, 0);
   char text[TAVOLINK_SOFTWARE_ID_BUFFER_SIZE] = "unchanged";
   EXPECT_EQ(tat_.GetSoftVersion(text), TAVOLINK_REQUEST_TIMEOUT);
   EXPECT_STREQ(text, "unchanged");
@@ -269,13 +270,13 @@ TEST_F(TatSession, RestartModuleKeepsOrEndsTheSession) {
   ASSERT_EQ(tat_.OpenSession(nullptr), TAVOLINK_OK);
   EXPECT_EQ(tat_.RestartModule(0), TAVOLINK_OK);
   EXPECT_EQ(module_.Restarts(), 1);
-  EXPECT_TRUE(tat_.sessionOpen);
+  EXPECT_TRUE(tat_.SessionOpen());
   EXPECT_TRUE(port_.IsOpen());
 
   module_.Config().inTat = true;
   EXPECT_EQ(tat_.RestartModule(1), TAVOLINK_OK);
   EXPECT_EQ(module_.Restarts(), 2);
-  EXPECT_FALSE(tat_.sessionOpen);
+  EXPECT_FALSE(tat_.SessionOpen());
   EXPECT_FALSE(port_.IsOpen());
   EXPECT_EQ(Count("TAT:CloseSession"), 1u);
 }
@@ -285,7 +286,7 @@ TEST_F(TatSession, RefusedRestartGives105AndKeepsTheSession) {
   ASSERT_EQ(tat_.OpenSession(nullptr), TAVOLINK_OK);
   line_->RefuseWrites(true);
   EXPECT_EQ(tat_.RestartModule(1), TAVOLINK_REQUEST_TIMEOUT);
-  EXPECT_TRUE(tat_.sessionOpen);
+  EXPECT_TRUE(tat_.SessionOpen());
 }
 
 TEST_F(TatSession, TheRestartFrameIsBuiltWithoutASession) {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "interface/link_base.h"
+#include "link/link_base.h"
 #include "support/scripted_device.h"
 #include "tavolink2.h"
 

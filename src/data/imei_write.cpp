@@ -9,8 +9,9 @@
 #include "data/imei.h"
 #include "data/vault_loader.h"
 #include "tat/tat_request.h"
+#include "tavolink2.h"
 
-namespace tavo {
+namespace tavo::data {
 namespace {
 
 constexpr size_t kImeiTextShort = 14;
@@ -21,8 +22,8 @@ int32_t VaultLength(int32_t generation) { return generation >= 2 && generation <
 
 }  // namespace
 
-int32_t CTATRequest::WriteIMEI(const char* imeiText) {
-  int32_t result = SessionRequired();
+int32_t WriteImei(CTATRequest& tat, const char* imeiText) {
+  int32_t result = tat.SessionRequired();
   if (result != TAVOLINK_OK) {
     return result;
   }
@@ -35,7 +36,7 @@ int32_t CTATRequest::WriteIMEI(const char* imeiText) {
     return TAVOLINK_IMEI_SIZE_ERROR;
   }
   uint16_t payloadSize = 0;
-  result = ReadSectionInfo(kImeiSection, &payloadSize, nullptr, nullptr, true);
+  result = tat.ReadSectionInfo(kImeiSection, &payloadSize, nullptr, nullptr, true);
   if (result != TAVOLINK_OK) {
     return result;
   }
@@ -49,12 +50,12 @@ int32_t CTATRequest::WriteIMEI(const char* imeiText) {
   HexToBytes(block, imeiText, kImeiTextShort);
   {
     CVaultLoader vault;
-    result = vault.CryptImei(block, VaultLength(moduleGeneration));
+    result = vault.CryptImei(block, VaultLength(tat.GetModuleGeneration()));
   }
   if (result != TAVOLINK_OK) {
     return result;
   }
-  return WriteTATSection(kImeiSection, block, payloadSize);
+  return tat.WriteTATSection(kImeiSection, block, payloadSize);
 }
 
-}  // namespace tavo
+}  // namespace tavo::data

@@ -1,4 +1,4 @@
-#include "interface/link_base.h"
+#include "link/link_base.h"
 
 #include <cstdarg>
 #include <cstdio>
