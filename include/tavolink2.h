@@ -124,81 +124,179 @@ enum {
 #define TAVOLINK_LANGUAGE_FRENCH 0x0001
 #define TAVOLINK_LANGUAGE_WITH_NUMBER 0x8000
 
-/* The host's message sender, standing in for a window message. The library
- * never dereferences the window: it only passes it back. Trace lines arrive
- * as sender(window, message, length, (intptr_t)"TT%d text"), valid only during
- * the call; download progress as sender(window, message,
- * (threadIndex << 16) | code, value). */
+/* The smallest buffer tavolink_TranslateTavoStatus accepts. */
+#define TAVOLINK_STATUS_TEXT_MIN_SIZE 16
+/* A buffer that holds any serial number: the OTP forms need at most 15 bytes
+ * (14 characters and the zero), but a first-generation module reports its
+ * serial number as free text, which one answer frame bounds to 3012
+ * characters. */
+#define TAVOLINK_SERIAL_NUMBER_BUFFER_SIZE 3013
+
+/* The host's message sender, standing in for a window message: the one road
+ * by which trace lines and download progress reach the host. A window is an
+ * opaque token of the host's: the library never dereferences it, it only
+ * hands it back to the sender, and a null window means "no window" (nothing
+ * is sent for it). Trace lines arrive as
+ *   sender(traceWindow, traceMessage, length, (intptr_t)"TT<slot> <text>"),
+ * the line zero-terminated and valid only during the call, cut to 255
+ * characters; download progress as
+ *   sender(downloadWindow, downloadMessage, (threadIndex << 16) | code, value).
+ * The sender runs synchronously on the thread that called the library. */
 typedef intptr_t (*tavolink_MessageSender)(void* window, uint32_t message, uintptr_t wParam,
                                            intptr_t lParam);
 
-/* Serial spy: direction 1 for bytes written to the module, 0 for bytes read. */
+/* The serial spy of the service gateway (installed through its set-serial-spy
+ * service): it sees every byte that passes a slot's port, with direction 1 for
+ * bytes written to the module and 0 for bytes read, on the calling thread. */
 typedef void (*tavolink_SpyCallback)(uint32_t context, uint32_t direction, const uint8_t* bytes,
                                      uint32_t count);
 
-/* Process-wide; null drops all messages. */
+/* Installs the process-wide message sender; null drops all messages. */
 TAVOLINK_API void tavolink_SetMessageSender(tavolink_MessageSender sender);
 
-/* Library and slots. */
+/* ---- Library and slots ---------------------------------------------------
+ *
+ * Calls for one slot come one at a time (the library takes no lock of its
+ * own per slot); calls for different slots may run on different threads at
+ * once. Two calls may come from another thread while an operation of the slot
+ * runs: tavolink_CloseSession / tavolink_Close abort a running download. */
+
+/* *version = TAVOLINK_VERSION, *reserved = 0; either pointer may be null. */
 TAVOLINK_API void tavolink_GetVersion(uint32_t* version, uint32_t* reserved);
+/* Binds COM port comPort (see the README for the device it stands for) to the
+ * slot already bound to it, or else to the lowest free slot, and stores the
+ * slot in *threadIndexOut (-1 on failure; the pointer may be null). baudRate
+ * is the rate at which the module is first addressed in AT mode. 1; 3 while
+ * that slot's port is held by a session; 201 when all 16 slots are taken. */
 TAVOLINK_API int32_t tavolink_Init(int32_t comPort, int32_t baudRate, int32_t* threadIndexOut);
+/* Ends any session of the slot and frees it. 1; 202 when the slot is not
+ * bound; 3 (the slot stays bound) when a download still holds the port. */
 TAVOLINK_API int32_t tavolink_Close(int32_t threadIndex);
+/* Writes the message of status into buffer, of which only the low 16 bits of
+ * bufferSize count; language is a TAVOLINK_LANGUAGE_* word. The message is
+ * cut to bufferSize - 1 characters and zero-terminated. 1; 55 for a status
+ * without a text (the buffer then holds "Status = <n> - Unknown error" or its
+ * French form); 50 for a null buffer; 51 when the size is below
+ * TAVOLINK_STATUS_TEXT_MIN_SIZE (the buffer is untouched). */
 TAVOLINK_API int32_t tavolink_TranslateTavoStatus(int32_t status, int32_t language, char* buffer,
                                                   int32_t bufferSize);
 
-/* Settings: an index outside 0..15 applies the setting to all 16 slots. */
+/* ---- Settings --------------------------------------------------------------
+ *
+ * A thread index outside 0..15 (for example -1) applies a setting to all 16
+ * slots. Such a call touches every slot's settings without a lock, so a host
+ * makes it only between operations, never while another thread runs one.
+ * Time-out and delay values follow one rule: a value above 0 is taken, a
+ * negative value restores the default, 0 keeps the setting. */
+
+/* Trace lines of the slot go to window with message (null: no window). */
 TAVOLINK_API void tavolink_SetSpy(void* window, uint32_t message, int32_t threadIndex);
+/* logToFile 1 appends every trace line (the bare text and CR LF) to the file
+ * logFileName. The library keeps the POINTER, not a copy: the host keeps the
+ * string alive and unchanged while file logging is on. traceDelay (ms) is
+ * waited after each trace line; 0 or below keeps the previous delay. */
 TAVOLINK_API void tavolink_SetInfoOptions(int32_t logToFile, const char* logFileName,
                                           int32_t traceDelay, int32_t threadIndex);
+/* Download progress of the slot goes to window with message. */
 TAVOLINK_API void tavolink_SetWindowDownload(void* window, uint32_t message, int32_t threadIndex);
+/* Loader time-outs in ms: power-up (default 15000), spare (accepted, unused;
+ * default 1000), command (default 5000). */
 TAVOLINK_API void tavolink_SetCMDTimeOut(int32_t powerUp, int32_t spare, int32_t command,
                                          int32_t threadIndex);
+/* TAT time-outs in ms: each request (default 9000), the module's ready frames
+ * after it entered TAT mode (default 10000). */
 TAVOLINK_API void tavolink_SetTATTimeOut(int32_t request, int32_t ready, int32_t threadIndex);
+/* TAT delays in ms: after entering TAT mode (default 12000), before requests
+ * (default 100), before a retry (default 2000); the fourth value is unused. */
 TAVOLINK_API void tavolink_SetTATDelay(int32_t open, int32_t request, int32_t retry, int32_t unused,
                                        int32_t threadIndex);
+/* The TAT line speed: above 0 taken, else 115200; unless negative, the request
+ * time-out follows (12000 ms below 115200 baud, else 9000). 1; 3 while the
+ * port is held (for all slots: the first slot that refuses ends the call). */
 TAVOLINK_API int32_t tavolink_ChangeTATBaudrate(int32_t baudRate, int32_t threadIndex);
 
-/* TAT session. */
+/* ---- TAT session -------------------------------------------------------------
+ *
+ * Software identifiers are 16 upper-case hexadecimal digits and a zero:
+ * buffers of TAVOLINK_SOFTWARE_ID_BUFFER_SIZE (17) bytes. */
+
+/* Opens the port, finds the module (a version probe, else "AT+KTAT=1" at the
+ * slot's baud rate and the module's greeting), identifies it; one retry after
+ * 2 s. 1; 202 unbound; 3 port held; 4 port cannot be opened (a trace line
+ * names the port, its device and the reason); 7 or 102 no module; 203. */
 TAVOLINK_API int32_t tavolink_OpenSession(int32_t threadIndex);
+/* As tavolink_OpenSession; softwareId (17 bytes, may be null) receives the
+ * module's software identifier. */
 TAVOLINK_API int32_t tavolink_OpenSessionEx(char* softwareId, int32_t threadIndex);
+/* Asks the module for its software identifier again (17 bytes, may be null).
+ * 1; 103 without a session; 105 no answer. */
 TAVOLINK_API int32_t tavolink_GetSoftVersion(char* softwareId, int32_t threadIndex);
+/* Sends the restart request; with closeAfter non-zero the session is closed
+ * as well. 1; 103 without a session. */
 TAVOLINK_API int32_t tavolink_RestartModule(int32_t closeAfter, int32_t threadIndex);
+/* Ends the TAT session (the module stays in TAT mode) and aborts a download
+ * running on another thread. 1; 202 unbound; 201 when an aborted download
+ * still holds the port after 1 s. */
 TAVOLINK_API int32_t tavolink_CloseSession(int32_t threadIndex);
 
-/* Module data. Sections are images of an 8-byte header and a payload; the
- * section functions exchange the payload only. A read with a null buffer or a
- * buffer size of 0 just stores the payload size in *sizeOut (which may be
- * null); a buffer smaller than the payload gives 52 with *sizeOut already set.
- * A write replaces the first min(size, payload) payload bytes, keeps the rest
- * of the module's section and commits it; a negative size gives 51. Record
- * pointers hold TAVOLINK_PRODUCTION_INFO_SIZE or TAVOLINK_CALIBRATION_INFO_SIZE
- * bytes; a null one gives 50. */
+/* ---- Module data (inside an open session: 103 without one) -------------------
+ *
+ * Sections are images of an 8-byte header and a payload; the section
+ * functions exchange the payload only. A read with a null buffer or a buffer
+ * size of 0 just stores the payload size in *sizeOut (which may be null); a
+ * buffer smaller than the payload gives 52 with *sizeOut already set; 108
+ * when the section's checksum does not match. A write replaces the first
+ * min(size, payload) payload bytes, keeps the rest of the module's section
+ * and commits it; a negative size gives 51, null data with a positive size
+ * 50. A request the module does not answer gives 105 (each step is tried
+ * twice). */
+
+/* serialNumber receives the module's serial number as zero-terminated text:
+ * 10 hexadecimal digits from its OTP data, 14 characters for the latest
+ * modules, the module's own text for the first generation; a buffer of
+ * TAVOLINK_SERIAL_NUMBER_BUFFER_SIZE bytes holds any of them. 30 when the OTP
+ * data has no serial number. */
 TAVOLINK_API int32_t tavolink_ReadSerialNumber(char* serialNumber, int32_t threadIndex);
+/* Section 0, the radio parameters. */
 TAVOLINK_API int32_t tavolink_ReadRadioParameters(uint8_t* buffer, int32_t bufferSize,
                                                   uint32_t* sizeOut, int32_t threadIndex);
 TAVOLINK_API int32_t tavolink_WriteRadioParameters(const uint8_t* data, int32_t size,
                                                    int32_t threadIndex);
+/* Section 37, the maker section. */
 TAVOLINK_API int32_t tavolink_ReadDravelSection(uint8_t* buffer, int32_t bufferSize,
                                                 uint32_t* sizeOut, int32_t threadIndex);
 TAVOLINK_API int32_t tavolink_WriteDravelSection(const uint8_t* data, int32_t size,
                                                  int32_t threadIndex);
+/* The production record: the first TAVOLINK_PRODUCTION_INFO_SIZE (84) bytes
+ * of section 40. A write sets its first word to 1 and its XOR checksum word
+ * at offset 82. 50 for a null record; 52 when the module's section is too
+ * short for the record (nothing is read into or written from the record). */
 TAVOLINK_API int32_t tavolink_ReadProductionInfos(uint8_t* record, int32_t threadIndex);
 TAVOLINK_API int32_t tavolink_WriteProductionInfos(const uint8_t* record, int32_t threadIndex);
+/* The calibration record: TAVOLINK_CALIBRATION_INFO_SIZE (60) bytes at
+ * payload offsets 896..955 of section 37; 50 and 52 as above. */
 TAVOLINK_API int32_t tavolink_ReadCalibrationInfos(uint8_t* record, int32_t threadIndex);
 TAVOLINK_API int32_t tavolink_WriteCalibrationInfos(const uint8_t* record, int32_t threadIndex);
 /* imei receives 15 digits and a terminating zero (TAVOLINK_IMEI_BUFFER_SIZE
- * bytes); 109 when the check digit does not match. The write takes 14 or 15
- * digits (the 15th is not used) and needs the vault library libTavoVault.so:
- * 302 when it cannot be loaded, 304 when it lacks its function. */
+ * bytes); 109 when the check digit does not match; 50 for a null buffer. The
+ * write takes 14 or 15 digits (the 15th is not used; 53 otherwise) and needs
+ * the vault library libTavoVault.so: 302 when it cannot be loaded, 304 when
+ * it lacks its function. */
 TAVOLINK_API int32_t tavolink_ReadIMEI(char* imei, int32_t threadIndex);
 TAVOLINK_API int32_t tavolink_WriteIMEI(const char* imei, int32_t threadIndex);
 
 /* Names kept for hosts built against older versions: each answers 204 and
- * ignores whatever arguments it is given. */
+ * ignores whatever arguments it is given. In C they are declared without a
+ * prototype, so that old calls with any arguments still compile; the
+ * warning that such declarations draw is silenced for them alone. */
 #ifdef __cplusplus
 #define TAVOLINK_ANY_ARGUMENTS ...
 #else
 #define TAVOLINK_ANY_ARGUMENTS
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wstrict-prototypes"
+#endif
 #endif
 TAVOLINK_API int32_t tavolink_EnableAudioLoop(TAVOLINK_ANY_ARGUMENTS);
 TAVOLINK_API int32_t tavolink_InitReducedCom(TAVOLINK_ANY_ARGUMENTS);
@@ -217,6 +315,9 @@ TAVOLINK_API int32_t tavolink_WriteRadioInfos(TAVOLINK_ANY_ARGUMENTS);
 TAVOLINK_API int32_t tavolink_WriteRadioInfosToRAM(TAVOLINK_ANY_ARGUMENTS);
 TAVOLINK_API int32_t tavolink_WriteRadioParametersToRAM(TAVOLINK_ANY_ARGUMENTS);
 TAVOLINK_API int32_t tavolink_WriteSerialNumber(TAVOLINK_ANY_ARGUMENTS);
+#if !defined(__cplusplus) && defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
 
 #ifdef __cplusplus
 }
