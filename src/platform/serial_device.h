@@ -42,8 +42,21 @@ class SerialDevice {
 };
 
 // Opens a device path exclusively (no second opener, in this process or
-// another). Null when the path cannot be opened or is already held.
-std::unique_ptr<SerialDevice> OpenSerialDevice(const std::string& path);
+// another). Null when the path cannot be opened or is already held; whyNot,
+// when given, then receives the reason as a short text for the trace: the
+// system's own words for a failed open ("No such file or directory",
+// "Permission denied", ...), "held by another program", "not a terminal" or
+// "no device path". It is emptied when the device opens.
+std::unique_ptr<SerialDevice> OpenSerialDevice(const std::string& path,
+                                               std::string* whyNot = nullptr);
+
+// Test seam of the wait until written bytes have left. A pty always reports
+// an empty transmit queue, so tests put their own count in place of
+// ioctl(TIOCOUTQ), and may shorten the time a queue may stand still in TAT
+// mode before the write counts as done (normally 1000 ms plus the time of 64
+// bytes). Null and 0 restore the real count and the real limit.
+using TransmitQueueCount = int (*)(int fd);
+void SetTransmitQueueForTest(TransmitQueueCount count, uint32_t stallLimitMs = 0);
 
 // The device path of COM port N: the environment variable TAVOLINK_COM<N>,
 // else the key COM<N> of the section PORTS of the configuration file at

@@ -7,9 +7,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstring>
 
 #include "platform/serial_baud_termios2.h"
 #include "platform/serial_device.h"
@@ -34,6 +37,21 @@ constexpr cc_t kXon = 0x11;
 constexpr cc_t kXoff = 0x13;
 
 constexpr short kBroken = POLLERR | POLLHUP | POLLNVAL;
+
+// Bytes still in the transmit queue, or -1 when the device cannot tell.
+int QueuedByDriver(int fd) {
+  int queued = 0;
+  return ioctl(fd, TIOCOUTQ, &queued) == 0 ? queued : -1;
+}
+
+// What tests put in place of the driver's count and of the stall limit.
+std::atomic<TransmitQueueCount> queueCountForTest{nullptr};
+std::atomic<uint32_t> stallLimitForTestMs{0};
+
+int Queued(int fd) {
+  const TransmitQueueCount count = queueCountForTest.load(std::memory_order_acquire);
+  return count != nullptr ? count(fd) : QueuedByDriver(fd);
+}
 
 struct StandardRate {
   uint32_t baudRate;
@@ -98,6 +116,16 @@ void ReleaseHeldXoff(int fd) {
     t.c_iflag &= ~static_cast<tcflag_t>(IXON);
     tcsetattr(fd, TCSANOW, &t);
   }
+}
+
+// Why an opening failed, in the system's own words, except where another
+// opener holds the device: it set TIOCEXCL (the open fails with EBUSY unless
+// we are root) or holds the flock (EWOULDBLOCK).
+std::string FailureReason(int error) {
+  if (error == EBUSY || error == EWOULDBLOCK) {
+    return "held by another program";
+  }
+  return std::strerror(error);
 }
 
 class TermiosDevice final : public SerialDevice {
@@ -268,10 +296,7 @@ int32_t TermiosDevice::Write(const uint8_t* bytes, uint32_t count,
 
 int32_t TermiosDevice::Abandon(uint32_t accepted) {
   outputAbandoned_ = true;
-  int queued = 0;
-  if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued < 0) {
-    queued = 0;
-  }
+  const int queued = std::max(Queued(fd_), 0);
   const int64_t left = static_cast<int64_t>(accepted) - queued;
   return left > 0 ? static_cast<int32_t>(left) : -1;
 }
@@ -280,12 +305,14 @@ TermiosDevice::Drain TermiosDevice::WaitUntilSent(const std::function<bool()>& s
   // Line time in ms of a number of bytes (10 bits each), rounded up.
   const uint64_t rate = baudRate_ != 0 ? baudRate_ : 9600;
   const auto lineMs = [rate](uint64_t bytes) { return bytes * 10000 / rate + 1; };
-  const auto stallLimit = std::chrono::milliseconds(kTatDrainStallMs + lineMs(kProgressChunkBytes));
+  const uint32_t stallForTestMs = stallLimitForTestMs.load(std::memory_order_acquire);
+  const auto stallLimit = std::chrono::milliseconds(
+      stallForTestMs != 0 ? stallForTestMs : kTatDrainStallMs + lineMs(kProgressChunkBytes));
   int lastQueued = -1;
   auto lastProgress = SteadyClock::now();
   for (;;) {
-    int queued = 0;
-    if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+    const int queued = Queued(fd_);
+    if (queued <= 0) {
       return Drain::Sent;  // empty, or a device that cannot tell
     }
     if (queued != lastQueued) {
@@ -310,24 +337,39 @@ TermiosDevice::Drain TermiosDevice::WaitUntilSent(const std::function<bool()>& s
 
 }  // namespace
 
-std::unique_ptr<SerialDevice> OpenSerialDevice(const std::string& path) {
+std::unique_ptr<SerialDevice> OpenSerialDevice(const std::string& path, std::string* whyNot) {
+  std::string unasked;
+  std::string& reason = whyNot != nullptr ? *whyNot : unasked;
+  reason.clear();
   if (path.empty()) {
+    reason = "no device path";
     return nullptr;
   }
   // Non-blocking, so that neither the opening nor any later read can wait on
   // the carrier line or on an empty queue.
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
+    reason = FailureReason(errno);
     return nullptr;
   }
   // No sharing: the flock stops every other opener that asks (also root, for
   // whom TIOCEXCL does not count), TIOCEXCL the ones that do not ask.
-  if (isatty(fd) == 0 || flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+  if (isatty(fd) == 0) {
+    reason = "not a terminal";
+  } else if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+    reason = FailureReason(errno);
+  }
+  if (!reason.empty()) {
     close(fd);
     return nullptr;
   }
   ReleaseHeldXoff(fd);
   return std::make_unique<TermiosDevice>(fd);
+}
+
+void SetTransmitQueueForTest(TransmitQueueCount count, uint32_t stallLimitMs) {
+  queueCountForTest.store(count, std::memory_order_release);
+  stallLimitForTestMs.store(stallLimitMs, std::memory_order_release);
 }
 
 }  // namespace tavo::platform

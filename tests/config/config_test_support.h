@@ -26,8 +26,7 @@ class ConfigFileTest : public ::testing::Test {
     std::filesystem::remove_all(dir_, ignored);
   }
   void Write(const std::string& content) {
-    std::ofstream out(config_.Path(), std::ios::binary | std::ios::trunc);
-    out << content;
+    std::ofstream(config_.Path(), std::ios::binary | std::ios::trunc) << content;
   }
 
   std::string dir_;

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "platform/current_directory.h"
 
@@ -27,198 +28,99 @@ class ProfileTest : public ::testing::Test {
   }
   void TearDown() override {
     std::error_code ignored;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
     std::filesystem::remove_all(dir_, ignored);
   }
   void Write(const std::string& content) {
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out << content;
+    std::ofstream(path_, std::ios::binary | std::ios::trunc) << content;
   }
-  std::string Read(std::string_view section, std::string_view key,
-                   std::string_view defaultValue = "<default>") {
-    return ReadProfileString(path_, section, key, defaultValue);
+  std::string Read(std::string_view section, std::string_view key) {
+    return ReadProfileString(path_, section, key, "<default>");
   }
 
   std::string dir_;
   std::string path_;
 };
 
-TEST_F(ProfileTest, MissingFileGivesDefault) {
-  EXPECT_EQ(Read("VERSION", "VERSION", "?"), "?");
-  EXPECT_EQ(Read("VERSION", "VERSION", ""), "");
-  EXPECT_EQ(ReadProfileString("", "VERSION", "VERSION", "x"), "x");
-}
+struct Lookup {
+  std::string section;
+  std::string key;
+  std::string expected;
+};
+struct SyntaxCase {
+  std::string content;
+  std::vector<Lookup> lookups;
+};
 
-TEST_F(ProfileTest, DefaultIsCutTo63Characters) {
-  const std::string longDefault(70, 'd');
-  EXPECT_EQ(Read("S", "K", longDefault), std::string(63, 'd'));
-}
+const std::string k70 = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ01234567";
+const std::string kHuge(30000, 'n');
+const std::string kD = "<default>";
 
-TEST_F(ProfileTest, DirectoryAtThePathGivesDefault) {
-  EXPECT_EQ(ReadProfileString(dir_, "S", "K", "def"), "def");
-}
+const SyntaxCase kSyntaxCases[] = {
+    {"[A]\nK=in A\n[B]\nK=in B\nOTHER=x\n",
+     {{"A", "K", "in A"}, {"B", "K", "in B"}, {"A", "OTHER", kD}, {"C", "K", kD}}},
+    {"K=loose\n[A]\nX=1\n", {{"A", "K", kD}, {"", "K", kD}}},
+    // Names are case-blind, for ASCII letters only (É and é in Windows-1252).
+    {"[Software]\np37000013=Plat1\n[\xC9T\xC9]\nK=1\n",
+     {{"SOFTWARE", "P37000013", "Plat1"}, {"\xC9T\xC9", "K", "1"}, {"\xE9t\xE9", "K", kD}}},
+    {"  [ \tTIMEOUT \t]  \n \t BLOCKTIMEOUT \t =  \t 5000 \t \nK= a  b\tc \n",
+     {{"timeout", "BlockTimeOut", "5000"}, {"TIMEOUT", "K", "a  b\tc"}}},
+    {"[S]\r\nA=1\r\nB=2\nC=3\r\n[T]\r\nD=4", {{"S", "A", "1"}, {"S", "C", "3"}, {"T", "D", "4"}}},
+    {"[T]\r\nD=5\r", {{"T", "D", "5"}}},
+    {"\xEF\xBB\xBF[S]\nK=1\n", {{"S", "K", "1"}}},
+    {"; comment\n[S]\n;K=commented\n  # K=hashed\n\t;K=tabbed\nK=a;b # c ; d\n#[T]\n; [U]\n",
+     {{"S", "K", "a;b # c ; d"}, {"T", "K", kD}, {"U", "K", kD}}},
+    // One pair of surrounding quotes goes, and only that.
+    {"[S]\nD=\"  spaced  \"\nS=' single "
+     "'\nTWICE=\"\"in\"\"\nMIXED=\"a'\nONE=\"\nIN=a\"b\"\nE=\"\"\n",
+     {{"S", "D", "  spaced  "},
+      {"S", "S", " single "},
+      {"S", "TWICE", "\"in\""},
+      {"S", "MIXED", "\"a'"},
+      {"S", "ONE", "\""},
+      {"S", "IN", "a\"b\""},
+      {"S", "E", ""}}},
+    {"[S]\nK=\nL=   \nM=a=b\nNOVALUE\n",
+     {{"S", "K", ""}, {"S", "L", ""}, {"S", "M", "a=b"}, {"S", "NOVALUE", kD}}},
+    // The first section of a name and the first line of a key win.
+    {"[S]\nK=first\nK=second\n[T]\nX=1\n[s]\nK=third\nLATER=4\n",
+     {{"S", "K", "first"}, {"S", "LATER", kD}}},
+    {"[S]\nK=" + k70 + "\nQ=\"" + k70 + "\"\n",
+     {{"S", "K", k70.substr(0, 63)}, {"S", "Q", k70.substr(0, 63)}}},
+    {"[S]\nK=1\n[T\nK=2\n[U] ; the section\nK=3\n",
+     {{"S", "K", "1"}, {"T", "K", kD}, {"U", "K", "3"}}},
+    {std::string("[S]\nK=ab\0cd\nL=x\n", 16), {{"S", "K", "ab"}, {"S", "L", "x"}}},
+    {";" + std::string(100000, 'c') + "\n[" + kHuge + "]\nK=in huge\n[S]\nLONG=" +
+         std::string(50000, 'v') + "\r\n" + kHuge + "=by huge name\nK=after\n",
+     {{"S", "K", "after"},
+      {"S", "LONG", std::string(63, 'v')},
+      {"S", kHuge, "by huge name"},
+      {kHuge, "K", "in huge"}}},
+};
 
-TEST_F(ProfileTest, FifoAtThePathGivesDefaultWithoutBlocking) {
-  ASSERT_EQ(mkfifo(path_.c_str(), 0600), 0);
-  EXPECT_EQ(Read("S", "K", "def"), "def");
-}
-
-TEST_F(ProfileTest, UnreadableFileGivesDefault) {
-  Write("[S]\nK=value\n");
-  ASSERT_EQ(chmod(path_.c_str(), 0), 0);
-  if (access(path_.c_str(), R_OK) == 0) GTEST_SKIP() << "permissions do not apply (root)";
-  EXPECT_EQ(Read("S", "K"), "<default>");
-}
-
-TEST_F(ProfileTest, FindsValueOfKeyInSection) {
-  Write("[A]\nK=in A\n[B]\nK=in B\nOTHER=x\n");
-  EXPECT_EQ(Read("A", "K"), "in A");
-  EXPECT_EQ(Read("B", "K"), "in B");
-  EXPECT_EQ(Read("A", "OTHER"), "<default>");
-  EXPECT_EQ(Read("C", "K"), "<default>");
-}
-
-TEST_F(ProfileTest, KeysBeforeAnySectionBelongToNone) {
-  Write("K=loose\n[A]\nX=1\n");
-  EXPECT_EQ(Read("A", "K"), "<default>");
-  EXPECT_EQ(Read("", "K"), "<default>");
-}
-
-TEST_F(ProfileTest, NamesMatchWithoutRegardToCase) {
-  Write("[Software]\np37000013=Plat1\n");
-  EXPECT_EQ(Read("SOFTWARE", "P37000013"), "Plat1");
-  EXPECT_EQ(Read("software", "p37000013"), "Plat1");
-}
-
-TEST_F(ProfileTest, CaseFoldingIsAsciiOnly) {
-  // 0xC9 and 0xE9 are É and é in Windows-1252; they are different names here.
-  Write("[\xC9T\xC9]\nK=1\n");
-  EXPECT_EQ(Read("\xC9T\xC9", "K"), "1");
-  EXPECT_EQ(Read("\xE9t\xE9", "K"), "<default>");
-}
-
-TEST_F(ProfileTest, BlanksAroundNamesAndValuesAreRemoved) {
-  Write("  [ \tTIMEOUT \t]  \n \t BLOCKTIMEOUT \t =  \t 5000 \t \n");
-  EXPECT_EQ(Read("TIMEOUT", "BLOCKTIMEOUT"), "5000");
-}
-
-TEST_F(ProfileTest, BlanksInsideValuesStay) {
-  Write("[S]\nK= a  b\tc \n");
-  EXPECT_EQ(Read("S", "K"), "a  b\tc");
-}
-
-TEST_F(ProfileTest, CrLfAndLfLineEndsAndLastLineWithoutEnd) {
-  Write("[S]\r\nA=1\r\nB=2\nC=3\r\n[T]\r\nD=4");
-  EXPECT_EQ(Read("S", "A"), "1");
-  EXPECT_EQ(Read("S", "B"), "2");
-  EXPECT_EQ(Read("S", "C"), "3");
-  EXPECT_EQ(Read("T", "D"), "4");
-  Write("[T]\r\nD=5\r");
-  EXPECT_EQ(Read("T", "D"), "5");
-}
-
-TEST_F(ProfileTest, CommentLinesAreIgnored) {
-  Write("; comment\n[S]\n;K=commented\n  # K=hashed\n\t;K=tabbed\nK=real\n#[T]\n");
-  EXPECT_EQ(Read("S", "K"), "real");
-  Write("[S]\n; [T]\n# [T]\n[U]\nK=u\n");
-  EXPECT_EQ(Read("T", "K"), "<default>");
-}
-
-TEST_F(ProfileTest, SemicolonAndHashInsideValueArePartOfIt) {
-  Write("[S]\nK=a;b # c ; d\nQ=\"x;y\"\n");
-  EXPECT_EQ(Read("S", "K"), "a;b # c ; d");
-  EXPECT_EQ(Read("S", "Q"), "x;y");
-}
-
-TEST_F(ProfileTest, OnePairOfSurroundingQuotesIsRemoved) {
-  Write(
-      "[S]\n"
-      "D=\"  spaced value  \"\n"
-      "S=' single '\n"
-      "TWICE=\"\"inner\"\"\n"
-      "MIXED=\"a'\n"
-      "ONE=\"\n"
-      "INSIDE=a\"b\"\n"
-      "EMPTY=\"\"\n");
-  EXPECT_EQ(Read("S", "D"), "  spaced value  ");
-  EXPECT_EQ(Read("S", "S"), " single ");
-  EXPECT_EQ(Read("S", "TWICE"), "\"inner\"");
-  EXPECT_EQ(Read("S", "MIXED"), "\"a'");
-  EXPECT_EQ(Read("S", "ONE"), "\"");
-  EXPECT_EQ(Read("S", "INSIDE"), "a\"b\"");
-  EXPECT_EQ(Read("S", "EMPTY"), "");
-}
-
-TEST_F(ProfileTest, EmptyValueIsReadAsEmptyNotDefault) {
-  Write("[S]\nK=\nL=   \n");
-  EXPECT_EQ(Read("S", "K"), "");
-  EXPECT_EQ(Read("S", "L"), "");
-}
-
-TEST_F(ProfileTest, FirstEqualsSignSeparatesKeyAndValue) {
-  Write("[S]\nK=a=b\nNOVALUE\n");
-  EXPECT_EQ(Read("S", "K"), "a=b");
-  EXPECT_EQ(Read("S", "NOVALUE"), "<default>");
-}
-
-TEST_F(ProfileTest, FirstKeyInFirstMatchingSectionWins) {
-  Write("[S]\nK=first\nK=second\n[T]\nX=1\n[s]\nK=third\nONLYLATER=4\n");
-  EXPECT_EQ(Read("S", "K"), "first");
-  // Only the first section of a name is searched.
-  EXPECT_EQ(Read("S", "ONLYLATER"), "<default>");
-}
-
-TEST_F(ProfileTest, ValueIsCutTo63Characters) {
-  const std::string seventy =
-      "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ01234567";
-  ASSERT_EQ(seventy.size(), 70u);
-  Write("[S]\nK=" + seventy + "\nQ=\"" + seventy + "\"\n");
-  EXPECT_EQ(Read("S", "K"), seventy.substr(0, 63));
-  EXPECT_EQ(Read("S", "Q"), seventy.substr(0, 63));
-  EXPECT_EQ(Read("S", "K").size(), kProfileValueMax);
-}
-
-TEST_F(ProfileTest, LinesOfAnyLengthWork) {
-  const std::string hugeComment = ";" + std::string(100000, 'c');
-  const std::string hugeValue(50000, 'v');
-  const std::string hugeName(30000, 'n');
-  Write(hugeComment + "\n[" + hugeName + "]\nK=in huge\n[S]\nLONG=" + hugeValue + "\r\n" +
-        hugeName + "=by huge name\nK=after\n");
-  EXPECT_EQ(Read("S", "K"), "after");
-  EXPECT_EQ(Read("S", "LONG"), std::string(63, 'v'));
-  EXPECT_EQ(Read("S", hugeName), "by huge name");
-  EXPECT_EQ(Read(hugeName, "K"), "in huge");
-}
-
-TEST_F(ProfileTest, LineEndOnEveryBufferBoundaryPosition) {
-  // Lines of every length around the read buffer size, so that LF, CR and
-  // names fall on both sides of a chunk boundary.
+TEST_F(ProfileTest, SyntaxOfTheFile) {
+  // The same path for every case: the file is read anew at each lookup.
+  for (const SyntaxCase& c : kSyntaxCases) {
+    Write(c.content);
+    for (const Lookup& lookup : c.lookups) {
+      EXPECT_EQ(Read(lookup.section, lookup.key), lookup.expected)
+          << c.content.substr(0, 60) << " [" << lookup.section << "] " << lookup.key;
+    }
+  }
+  // Line ends on every side of the read buffer's boundary.
   for (std::size_t pad = 8180; pad < 8200; ++pad) {
     Write(";" + std::string(pad, 'x') + "\r\n[S]\r\nK=v" + std::to_string(pad) + "\r\n");
-    ASSERT_EQ(Read("S", "K"), "v" + std::to_string(pad)) << pad;
+    ASSERT_EQ(Read("S", "K"), "v" + std::to_string(pad));
   }
 }
 
-TEST_F(ProfileTest, ByteOrderMarkAtStartIsSkipped) {
-  Write("\xEF\xBB\xBF[S]\nK=1\n");
-  EXPECT_EQ(Read("S", "K"), "1");
-}
-
-TEST_F(ProfileTest, MalformedSectionHeaderIsIgnored) {
-  Write("[S]\nK=1\n[T\nK=2\n");
-  EXPECT_EQ(Read("S", "K"), "1");
-  EXPECT_EQ(Read("T", "K"), "<default>");
-}
-
-TEST_F(ProfileTest, TextAfterSectionHeaderIsIgnored) {
-  Write("[S] ; the section\nK=1\n");
-  EXPECT_EQ(Read("S", "K"), "1");
-}
-
-TEST_F(ProfileTest, ValueEndsAtNulByte) {
-  Write(std::string("[S]\nK=ab\0cd\nL=x\n", 16));
-  EXPECT_EQ(Read("S", "K"), "ab");
-  EXPECT_EQ(Read("S", "L"), "x");
+TEST_F(ProfileTest, WithoutAReadableFileTheDefaultCutTo63) {
+  EXPECT_EQ(Read("S", "K"), kD);
+  EXPECT_EQ(ReadProfileString(path_, "S", "K", ""), "");
+  EXPECT_EQ(ReadProfileString(path_, "S", "K", k70), k70.substr(0, kProfileValueMax));
+  EXPECT_EQ(ReadProfileString("", "S", "K", "x"), "x");
+  EXPECT_EQ(ReadProfileString(dir_, "S", "K", "x"), "x");
+  ASSERT_EQ(mkfifo(path_.c_str(), 0600), 0);  // and no wait for a writer
+  EXPECT_EQ(Read("S", "K"), kD);
 }
 
 TEST_F(ProfileTest, GarbageBytesNeverCrash) {
@@ -232,21 +134,11 @@ TEST_F(ProfileTest, GarbageBytesNeverCrash) {
       c = b < 96 ? interesting[b % 11] : static_cast<char>(b);
     }
     Write(content);
-    const std::string value = Read(content.substr(0, byte(random) % 4), "K");
-    ASSERT_LE(value.size(), kProfileValueMax);
+    ASSERT_LE(Read(content.substr(0, byte(random) % 4), "K").size(), kProfileValueMax);
   }
   // Valid lines after garbage are still found.
   Write(std::string("\x01\xFF\0\x80[\x90]]=\x7F\n", 11) + "[S]\nK=ok\n");
   EXPECT_EQ(Read("S", "K"), "ok");
-}
-
-TEST_F(ProfileTest, FileIsReadAnewAtEachCall) {
-  Write("[S]\nK=old\n");
-  EXPECT_EQ(Read("S", "K"), "old");
-  Write("[S]\nK=new\n");
-  EXPECT_EQ(Read("S", "K"), "new");
-  std::filesystem::remove(path_);
-  EXPECT_EQ(Read("S", "K"), "<default>");
 }
 
 TEST(CurrentDirectoryTest, IsTheProcessWorkingDirectory) {

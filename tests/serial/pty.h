@@ -8,7 +8,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -61,30 +60,6 @@ class Pty {
       }
     }
     return true;
-  }
-
-  // Collects what the library sent until count bytes are there or waitMs
-  // have passed.
-  std::vector<uint8_t> Receive(size_t count, int waitMs) const {
-    std::vector<uint8_t> got;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-    uint8_t chunk[4096];
-    while (got.size() < count) {
-      const ssize_t n = read(master_, chunk, sizeof chunk);
-      if (n > 0) {
-        got.insert(got.end(), chunk, chunk + n);
-        continue;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            deadline - std::chrono::steady_clock::now())
-                            .count();
-      if (left <= 0) {
-        break;
-      }
-      pollfd entry{master_, POLLIN, 0};
-      poll(&entry, 1, static_cast<int>(left));
-    }
-    return got;
   }
 
  private:
