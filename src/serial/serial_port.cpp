@@ -46,9 +46,10 @@ std::unique_ptr<platform::SerialDevice> CSerialPort::OpenDevice() {
     return device;
   }
   const std::string path = platform::ComPortPath(portNumber_, iniPath_);
-  std::unique_ptr<platform::SerialDevice> device = platform::OpenSerialDevice(path);
+  std::string whyNot;
+  std::unique_ptr<platform::SerialDevice> device = platform::OpenSerialDevice(path, &whyNot);
   if (!device) {
-    openError_ = (path.empty() ? std::string("(no device)") : path) + ": cannot be opened";
+    openError_ = (path.empty() ? std::string("(no device)") : path) + ": " + whyNot;
   }
   return device;
 }
