@@ -186,13 +186,13 @@ int32_t CConfigFile::GetUpdateLink(const std::string& section, bool upward,
                                    std::string& outLink) const {
   if (section.empty()) {
     outLink.clear();
-    return kChainEnd;
+    return TAVOLINK_OK;
   }
   // outLink may be the very string that names the section: keep the name.
   const std::string name = section;  // NOLINT(performance-unnecessary-copy-initialization)
   outLink = ParseSectionLink(ReadString(name, kUpdateKey, ""), upward);
   if (outLink.empty()) {
-    return kChainEnd;
+    return TAVOLINK_OK;  // no link that way: the chain ends here
   }
   return SamePrefixIgnoreCase(outLink, name, kLinkPrefixLength) ? TAVOLINK_OK
                                                                 : TAVOLINK_CONFIG_INVALID_CHAIN;
@@ -212,7 +212,7 @@ int32_t CConfigFile::GetNextUpgradeStep(const std::string& section, bool upward,
   if (section.empty()) {
     outFormula.clear();
     outNext.clear();
-    return kChainEnd;
+    return TAVOLINK_OK;
   }
   // NOLINTNEXTLINE(performance-unnecessary-copy-initialization): outNext may be section itself
   const std::string name = section;

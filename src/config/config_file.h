@@ -29,8 +29,6 @@ class CConfigFile {
   static constexpr std::size_t kMaxValueLength = platform::kProfileValueMax;
   // Name of the file in the host's current directory.
   static constexpr const char* kFileName = "TavoLink2.Ini";
-  // Result of the chain operations when there is no further section.
-  static constexpr int32_t kChainEnd = 0;
   // Characters of a link that must match its section's name ("SECTION_"
   // and three more), so that a chain cannot wander to another platform.
   static constexpr std::size_t kLinkPrefixLength = 11;
@@ -108,9 +106,12 @@ class CConfigFile {
 
   // --- Section-upgrade chains -----------------------------------------------
 
-  // Follows the "UPDATE" link of section in one direction. 0 when section is
-  // empty or has no link that way (outLink empty); 206 when the link does not
-  // share its first 11 characters (case aside) with section; else 1.
+  // A chain ends where a link is empty: each operation below then answers 1
+  // with an empty link, never a status of its own.
+  //
+  // Follows the "UPDATE" link of section in one direction. 1 with outLink
+  // empty when section is empty or has no link that way; 206 when the link
+  // does not share its first 11 characters (case aside) with section; else 1.
   // section and outLink may be the same object.
   int32_t GetUpdateLink(const std::string& section, bool upward, std::string& outLink) const;
   // GetUpdateLink on the start section of a chain,
@@ -118,9 +119,9 @@ class CConfigFile {
   int32_t GetFirstUpdateLink(int32_t sectionId, int32_t version, bool upward,
                              std::string& outLink) const;
   // One step of a chain walk: the "UPGRADE" formula of section (blanks
-  // removed) and the next section. 0 when section is empty (the walk is over,
-  // outputs emptied); 206 as GetUpdateLink; else 1, with outNext empty when
-  // the chain ends here. section and outNext may be the same object.
+  // removed) and the next section, empty where the chain ends. An empty
+  // section (the walk is over) empties both outputs. 206 as GetUpdateLink,
+  // else 1. section and outNext may be the same object.
   int32_t GetNextUpgradeStep(const std::string& section, bool upward, std::string& outFormula,
                              std::string& outNext) const;
 

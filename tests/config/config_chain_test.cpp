@@ -11,7 +11,6 @@ namespace tavo::testing {
 namespace {
 
 using Strings = std::vector<std::string>;
-constexpr int32_t kEnd = CConfigFile::kChainEnd;
 constexpr int32_t kOk = TAVOLINK_OK;
 constexpr int32_t kBad = TAVOLINK_CONFIG_INVALID_CHAIN;
 
@@ -28,7 +27,7 @@ class ConfigChainTest : public ConfigFileTest {
     Strings formulas;
     std::string link;
     status = config_.GetFirstUpdateLink(sectionId, version, upward, link);
-    for (int guard = 0; status == kOk && guard < 20; ++guard) {
+    for (int guard = 0; status == kOk && !link.empty() && guard < 20; ++guard) {
       std::string formula;
       status = config_.GetNextUpgradeStep(link, upward, formula, link);  // same buffer
       if (status == kOk) formulas.push_back(formula);
@@ -54,12 +53,12 @@ TEST_F(ConfigChainTest, UpdateLinkOfASection) {
       {"SECTION_P12345678_0A_03", false, kOk, "SECTION_P12345678_0A_02"},
       {"section_p12345678_0a_03", true, kOk, "SECTION_P12345678_0A_04"},
       // Without a comma there is only a downward link.
-      {"SECTION_P12345678_0B_03", true, kEnd, ""},
+      {"SECTION_P12345678_0B_03", true, kOk, ""},
       {"SECTION_P12345678_0B_03", false, kOk, "SECTION_P12345678_0B_02"},
-      {"", true, kEnd, ""},
-      {"SECTION_P12345678_0A_07", true, kEnd, ""},
-      {"SECTION_P12345678_0C_03", true, kEnd, ""},
-      {"SECTION_P12345678_0C_03", false, kEnd, ""},
+      {"", true, kOk, ""},
+      {"SECTION_P12345678_0A_07", true, kOk, ""},
+      {"SECTION_P12345678_0C_03", true, kOk, ""},
+      {"SECTION_P12345678_0C_03", false, kOk, ""},
       // Only the first eleven characters must agree, case aside, so that a
       // chain cannot wander to another kind of section.
       {"SECTION_P12345678_0D_03", false, kOk, "section_p12999999_0B_09"},
@@ -83,7 +82,8 @@ TEST_F(ConfigChainTest, FirstLinkNamesStartSectionFromPlatformKeyAndLowBytes) {
   Write("[SECTION_P12345678_0A_03]\nUPDATE=SECTION_P12345678_0A_02,SECTION_P12345678_0A_04\n");
   std::string link;
   // Before any platform lookup the start section has no platform key.
-  EXPECT_EQ(config_.GetFirstUpdateLink(0x0A, 3, true, link), kEnd);
+  EXPECT_EQ(config_.GetFirstUpdateLink(0x0A, 3, true, link), kOk);
+  EXPECT_EQ(link, "");
   LookUpPlatform();
   EXPECT_EQ(config_.GetFirstUpdateLink(0x0A, 3, true, link), kOk);
   EXPECT_EQ(link, "SECTION_P12345678_0A_04");
@@ -91,7 +91,8 @@ TEST_F(ConfigChainTest, FirstLinkNamesStartSectionFromPlatformKeyAndLowBytes) {
   EXPECT_EQ(link, "SECTION_P12345678_0A_02");
   // Another platform looked up since: its key names the start section.
   LookUpPlatform(0x87654321);
-  EXPECT_EQ(config_.GetFirstUpdateLink(0x0A, 3, true, link), kEnd);
+  EXPECT_EQ(config_.GetFirstUpdateLink(0x0A, 3, true, link), kOk);
+  EXPECT_EQ(link, "");
 }
 
 const std::string kChain =
@@ -115,9 +116,9 @@ TEST_F(ConfigChainTest, WalksFollowOneDirectionToTheEnd) {
     Strings formulas;
   } cases[] = {
       // The start section's own formula is not part of the walk.
-      {0x0A, 3, true, kEnd, {"@1C,0A,00", "@30,FF", "@31,01"}},
-      {0x0A, 6, false, kEnd, {"@30,FF", "@1C,0A,00", "@00,EE"}},
-      {0x0A, 6, true, kEnd, {}},
+      {0x0A, 3, true, kOk, {"@1C,0A,00", "@30,FF", "@31,01"}},
+      {0x0A, 6, false, kOk, {"@30,FF", "@1C,0A,00", "@00,EE"}},
+      {0x0A, 6, true, kOk, {}},
       {0x0B, 3, true, kBad, {}},  // a bad link in the middle of the walk
       {0x0C, 3, true, kBad, {}},  // a bad first link
   };
@@ -130,7 +131,7 @@ TEST_F(ConfigChainTest, WalksFollowOneDirectionToTheEnd) {
   // Past its end a walk stays ended, and says so with empty outputs.
   std::string formula = "stale";
   std::string next = "stale";
-  EXPECT_EQ(config_.GetNextUpgradeStep("", true, formula, next), kEnd);
+  EXPECT_EQ(config_.GetNextUpgradeStep("", true, formula, next), kOk);
   EXPECT_EQ(formula + next, "");
 }
 
