@@ -71,7 +71,6 @@ void LinePacer::ModuleSend(std::span<const uint8_t> bytes, uint64_t nowUs) {
     }
     ++last->count;
     ++last->left;
-    last->lastNs = arrive;
     last->full = byteNs != 0 && last->count >= chunkSize_;
     last->handNs = last->full ? arrive : arrive + timeoutNs;
   }
@@ -90,7 +89,6 @@ void LinePacer::Settle(uint64_t nowNs) {
       }
     }
     settledBytes_ += c.left;
-    c.settled = true;
     ++firstUnsettled_;
   }
 }

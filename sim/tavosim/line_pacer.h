@@ -81,7 +81,7 @@ class LinePacer {
   size_t Readable(uint64_t nowUs);
   // Bytes sent and not yet taken or dropped (readable or on the wire).
   size_t Pending() const { return bytes_.size(); }
-  // When the next chunk is handed over (at or after the last settled time).
+  // When the next chunk is handed over, if any byte is on the wire.
   std::optional<uint64_t> NextHandOverUs() const;
   // A purge: drops what the host could read at nowUs; bytes still on the
   // wire arrive later as usual. Returns how many were dropped.
@@ -102,13 +102,13 @@ class LinePacer {
   void ReleaseHold() { held_ = false; }
 
  private:
+  // Chunks before firstUnsettled_ have been handed over (their flow bytes
+  // have acted); the last one may still be filling.
   struct Chunk {
     size_t count = 0;     // bytes joined, including any already taken
     size_t left = 0;      // bytes still in bytes_
-    uint64_t lastNs = 0;  // arrival of its last byte
     uint64_t handNs = 0;  // when the host's driver gets it
     bool full = false;
-    bool settled = false;  // handed over; its flow bytes have acted
   };
 
   uint64_t ByteNs() const;

@@ -21,6 +21,9 @@
 //     whenever the line is read, written or purged.
 //   - Configure sets the line's speed and flow control from the settings;
 //     a baud rate of 0 is an infinitely fast line.
+//   - A module that drops the line (Faults::dropOnNextRequest) lets the host
+//     read what it sent; then the line vanishes, as a pty closed by the
+//     simulator does.
 //
 // SimLine is the shared state; the port owns a device made from it at each
 // opening, so the test keeps seeing the line after a close. Line time is the
