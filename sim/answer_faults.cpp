@@ -18,7 +18,7 @@ bool Take(int& count) {
 }
 }  // namespace
 
-bool Module::SendAnswer(Bytes answer, Output& out) {
+bool Module::SendAnswer(Bytes answer, uint64_t nowMs, Output& out) {
   if (Take(faults_.silentAnswers)) {
     return false;
   }
@@ -48,7 +48,17 @@ bool Module::SendAnswer(Bytes answer, Output& out) {
     answer.back() = static_cast<uint8_t>(answer.back() + 1);
   }
   wire.insert(wire.end(), answer.begin(), answer.end());
-  out.bytes.insert(out.bytes.end(), wire.begin(), wire.end());
+  if (faults_.answerDelayMs == 0 && late_.empty()) {
+    out.bytes.insert(out.bytes.end(), wire.begin(), wire.end());
+    return true;
+  }
+  // One answer at a time leaves the module: an answer due earlier than the
+  // late one before it still waits for it.
+  uint64_t due = nowMs + faults_.answerDelayMs;
+  if (!late_.empty()) {
+    due = std::max(due, late_.back().dueMs);
+  }
+  late_.push_back({due, std::move(wire)});
   return true;
 }
 

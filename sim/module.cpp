@@ -116,7 +116,18 @@ Output Module::Poll(uint64_t nowMs) {
   return out;
 }
 
+void Module::SendRaw(Bytes bytes) {
+  std::lock_guard lock(mutex_);
+  Append(raw_, bytes);
+}
+
 void Module::PollLocked(uint64_t nowMs, Output& out) {
+  Append(out.bytes, raw_);
+  raw_.clear();
+  while (!late_.empty() && late_.front().dueMs <= nowMs) {
+    Append(out.bytes, late_.front().bytes);
+    late_.pop_front();
+  }
   switch (mode_) {
     case Mode::kAwaitingO:
       if (nowMs >= ackGiveUpAtMs_) {
@@ -161,17 +172,26 @@ void Module::PollLocked(uint64_t nowMs, Output& out) {
 
 std::optional<uint64_t> Module::NextDeadline() const {
   std::lock_guard lock(mutex_);
+  std::optional<uint64_t> next;
   switch (mode_) {
     case Mode::kAwaitingO:
-      return std::min(nextEventMs_, ackGiveUpAtMs_);
+      next = std::min(nextEventMs_, ackGiveUpAtMs_);
+      break;
     case Mode::kSendingReady:
     case Mode::kRestarting:
-      return nextEventMs_;
+      next = nextEventMs_;
+      break;
     case Mode::kAt:
     case Mode::kTat:
       break;
   }
-  return std::nullopt;
+  if (!late_.empty()) {
+    next = std::min(next.value_or(UINT64_MAX), late_.front().dueMs);
+  }
+  if (!raw_.empty()) {
+    next = 0;
+  }
+  return next;
 }
 
 void Module::FeedAt(uint8_t byte, uint64_t nowMs, Output& out) {
@@ -246,6 +266,8 @@ Mode Module::CurrentMode() const {
 
 void Module::Reset(Mode mode) {
   std::lock_guard lock(mutex_);
+  late_.clear();
+  raw_.clear();
   EnterMode(mode == Mode::kTat ? Mode::kTat : Mode::kAt, 0);
 }
 

@@ -12,6 +12,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <deque>
+#include <utility>
+
+#include "pty_host_line.h"
+#include "tavosim/line_pacer.h"
 
 namespace tavosim {
 
@@ -19,17 +24,17 @@ namespace {
 
 // With nothing timed pending the server still wakes now and then, so that a
 // change made from another thread (a mode reset, say) is acted on.
-constexpr int kIdlePollMs = 100;
+constexpr uint64_t kIdlePollMs = 100;
 constexpr int kLingerStepMs = 2;
 constexpr uint64_t kSettleMs = 50;
 constexpr size_t kMaxPending = 1 << 20;
 
 std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
-uint64_t SteadyMs() {
+uint64_t SteadyUs() {
   using namespace std::chrono;
   return static_cast<uint64_t>(
-      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+      duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 void CloseFd(int& fd) {
@@ -42,11 +47,11 @@ void CloseFd(int& fd) {
 }  // namespace
 
 PtyModule::PtyModule(ModuleConfig config, PtyOptions options)
-    : core_(std::move(config)), options_(options), startMs_(SteadyMs()) {}
+    : core_(std::move(config)), options_(options), startUs_(SteadyUs()) {}
 
 PtyModule::~PtyModule() { Stop(); }
 
-uint64_t PtyModule::NowMs() const { return SteadyMs() - startMs_; }
+uint64_t PtyModule::NowUs() const { return SteadyUs() - startUs_; }
 
 bool PtyModule::Start() {
   if (thread_.joinable() || master_ >= 0) {
@@ -177,26 +182,65 @@ void PtyModule::CloseAll() {
 }
 
 void PtyModule::Serve() {
-  Bytes pending;
+  LinePacer line(0, options_.chunkSize);
+  Bytes pending;   // handed to the host's driver, not yet written to the master
+  Bytes received;  // from the host, waiting for its output to flow
+  std::deque<std::pair<uint64_t, uint8_t>> inbound;  // on the wire to the module
+  uint64_t moduleUs = 0;  // the module's last event: its time never goes back
   bool dropAfterFlush = false;
   std::array<uint8_t, 4096> buffer{};
-  const auto take = [&](Output out) {
-    if (pending.size() + out.bytes.size() > kMaxPending) {
-      pending.clear();  // nobody has read for a long while: a real UART would have overrun too
-    }
-    pending.insert(pending.end(), out.bytes.begin(), out.bytes.end());
+  const auto take = [&](Output out, uint64_t atUs) {
+    line.ModuleSend(out.bytes, atUs);
     dropAfterFlush = dropAfterFlush || out.dropConnection;
   };
 
   while (!stop_) {
-    if (!dropAfterFlush) {
-      take(core_.Poll(NowMs()));
+    const uint64_t now = NowUs();
+    pty::HostLine host;
+    if (options_.emulateLineSpeed && pty::ReadHostLine(master_, host)) {
+      line.SetBaudRate(host.baudRate);
+      line.SetHostFlowControl(host.obeysXonXoff);
     }
+    if (!received.empty() && !line.HostHeld(now)) {
+      for (const uint8_t b : received) {
+        inbound.emplace_back(line.HostSend(1, now), b);
+      }
+      received.clear();
+    }
+    // The module's timed output and the host's bytes, in the order of time.
+    for (int guard = 0; guard < 100000 && !dropAfterFlush; ++guard) {
+      const auto deadline = core_.NextDeadline();
+      const uint64_t dueUs = deadline ? *deadline * 1000 : UINT64_MAX;
+      const uint64_t inUs = inbound.empty() ? UINT64_MAX : inbound.front().first;
+      if (std::min(dueUs, inUs) > now) {
+        break;
+      }
+      if (inUs <= dueUs) {
+        Bytes bytes;
+        uint64_t last = inUs;
+        while (!inbound.empty() && inbound.front().first <= now &&
+               inbound.front().first / 1000 == inUs / 1000) {
+          last = inbound.front().first;
+          bytes.push_back(inbound.front().second);
+          inbound.pop_front();
+        }
+        moduleUs = std::max(moduleUs, last);
+        take(core_.Feed(bytes, moduleUs / 1000), moduleUs);
+      } else {
+        moduleUs = std::max(moduleUs, dueUs);
+        take(core_.Poll(moduleUs / 1000), moduleUs);
+      }
+    }
+    const Bytes ready = line.TakeReadable(now);
+    if (pending.size() + ready.size() > kMaxPending) {
+      pending.clear();  // nobody has read for a long while: a real UART would have overrun too
+    }
+    pending.insert(pending.end(), ready.begin(), ready.end());
     if (dropRequested_.exchange(false)) {
       dropAfterFlush = true;
     }
     const bool lineOk = Flush(pending);
-    if (dropAfterFlush && pending.empty()) {
+    if (dropAfterFlush && pending.empty() && line.Pending() == 0) {
       Linger();
       CloseLine();
       return;
@@ -205,20 +249,27 @@ void PtyModule::Serve() {
       break;
     }
 
-    int timeout = kIdlePollMs;
-    if (const auto deadline = core_.NextDeadline()) {
-      const uint64_t now = NowMs();
-      timeout =
-          *deadline <= now ? 0 : static_cast<int>(std::min<uint64_t>(*deadline - now, kIdlePollMs));
+    uint64_t wakeUs = now + kIdlePollMs * 1000;
+    if (const auto deadline = core_.NextDeadline(); deadline && !dropAfterFlush) {
+      wakeUs = std::min(wakeUs, *deadline * 1000);
     }
+    if (!inbound.empty()) {
+      wakeUs = std::min(wakeUs, inbound.front().first);
+    }
+    if (const auto handOver = line.NextHandOverUs()) {
+      wakeUs = std::min(wakeUs, *handOver);
+    }
+    const uint64_t waitUs = wakeUs > now ? wakeUs - now : 0;
+    const timespec timeout{static_cast<time_t>(waitUs / 1000000),
+                           static_cast<long>(waitUs % 1000000) * 1000};
     std::array<pollfd, 2> fds{};
     fds[0].fd = master_;
     fds[0].events =
         static_cast<short>((dropAfterFlush ? 0 : POLLIN) | (pending.empty() ? 0 : POLLOUT));
     fds[1].fd = wake_;
     fds[1].events = POLLIN;
-    const int ready = ::poll(fds.data(), fds.size(), timeout);
-    if (ready < 0) {
+    const int readyCount = ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
+    if (readyCount < 0) {
       if (errno == EINTR) {
         continue;
       }
@@ -231,7 +282,7 @@ void PtyModule::Serve() {
     if (fds[0].revents & POLLIN) {
       const ssize_t n = ::read(master_, buffer.data(), buffer.size());
       if (n > 0) {
-        take(core_.Feed({buffer.data(), static_cast<size_t>(n)}, NowMs()));
+        received.insert(received.end(), buffer.begin(), buffer.begin() + n);
       } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
         break;
       }

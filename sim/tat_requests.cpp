@@ -46,7 +46,7 @@ void Module::HandleFrame(const Bytes& frame, uint64_t nowMs, Output& out) {
     }
     out.dropConnection = true;
   } else if (answer) {
-    record.answered = SendAnswer(std::move(*answer), out);
+    record.answered = SendAnswer(std::move(*answer), nowMs, out);
   }
   Log(std::move(record));
 }
@@ -85,6 +85,7 @@ std::optional<Bytes> Module::Serve(const Bytes& frame, RequestRecord& record, ui
     record.kind = RequestKind::kRestart;
     ++stats_.restarts;
     memory_.RevertToCommitted();  // what was never committed does not survive a reboot
+    late_.clear();                // nor do answers it had not sent yet
     EnterMode(Mode::kRestarting, nowMs);
     nextEventMs_ = nowMs + config_.restartSilenceMs;
     return std::nullopt;

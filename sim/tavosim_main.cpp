@@ -1,6 +1,7 @@
 // tavosim: serves one simulated TAVO module on a pseudo-terminal.
 //
 //   tavosim [--tat] [--platform HEX] [--software HEX] [--link PATH]
+//           [--line-speed on|off] [--chunk N]
 //
 // Prints the terminal's path on one line, then serves until SIGINT or
 // SIGTERM. A host reaches the module by opening that path (for instance with
@@ -8,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -21,10 +23,14 @@ namespace {
 void Usage() {
   std::fprintf(stderr,
                "usage: tavosim [--tat] [--platform HEX] [--software HEX] [--link PATH]\n"
+               "               [--line-speed on|off] [--chunk N]\n"
                "  --tat            start in TAT mode instead of AT mode\n"
                "  --platform HEX   platform identifier (default 37000013)\n"
                "  --software HEX   software word (default 01000124)\n"
-               "  --link PATH      also make PATH a symbolic link to the terminal\n");
+               "  --link PATH      also make PATH a symbolic link to the terminal\n"
+               "  --line-speed on  pace the line at the baud rate the host sets (default off)\n"
+               "  --chunk N        bytes handed to the host at once when pacing: 1 (default),\n"
+               "                   16 as a UART FIFO, 64 as a USB adapter\n");
 }
 
 bool ParseHex(const char* text, uint32_t& out) {
@@ -38,10 +44,22 @@ bool ParseHex(const char* text, uint32_t& out) {
   return true;
 }
 
+bool ParseDecimal(const char* text, uint32_t& out) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long v = std::strtoul(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || v > 0xFFFFFFFFUL) {
+    return false;
+  }
+  out = static_cast<uint32_t>(v);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   tavosim::ModuleConfig config;
+  tavosim::PtyOptions options;
   std::string link;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -58,6 +76,20 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tavosim: bad software word '%s'\n", argv[i]);
         return 2;
       }
+    } else if (arg == "--line-speed" && hasValue) {
+      const std::string value = argv[++i];
+      if (value != "on" && value != "off") {
+        std::fprintf(stderr, "tavosim: --line-speed takes on or off, not '%s'\n", value.c_str());
+        return 2;
+      }
+      options.emulateLineSpeed = value == "on";
+    } else if (arg == "--chunk" && hasValue) {
+      uint32_t chunk = 0;
+      if (!ParseDecimal(argv[++i], chunk) || chunk == 0 || chunk > 4096) {
+        std::fprintf(stderr, "tavosim: bad chunk size '%s'\n", argv[i]);
+        return 2;
+      }
+      options.chunkSize = chunk;
     } else if (arg == "--link" && hasValue) {
       link = argv[++i];
     } else if (arg == "--help" || arg == "-h") {
@@ -78,7 +110,7 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  tavosim::PtyModule module(std::move(config));
+  tavosim::PtyModule module(std::move(config), options);
   if (!module.Start()) {
     std::fprintf(stderr, "tavosim: %s\n", module.LastError().c_str());
     return 1;

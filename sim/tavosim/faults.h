@@ -45,6 +45,11 @@ struct Faults {
   int truncatedAnswers = 0;  // only the first truncateAt bytes of the answer
   size_t truncateAt = 10;
 
+  // Answers leave this long after their request, as from a module that is
+  // busy elsewhere; answers to later requests queue behind them in order.
+  // The garbage and other answer faults travel with the answer they bend.
+  uint32_t answerDelayMs = 0;
+
   // On the next request the connection drops: the first dropAnswerBytes bytes
   // of its answer are sent (SIZE_MAX: all of it), the host is given time to
   // read them, then the line goes dead.

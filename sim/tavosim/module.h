@@ -60,8 +60,13 @@ class Module {
   Output Feed(std::span<const uint8_t> bytes, uint64_t nowMs);
   // Timed output due at nowMs ('I' repeats, ready frames, end of a restart).
   Output Poll(uint64_t nowMs);
-  // When Poll next has something to do, if ever.
+  // When Poll next has something to do, if ever (a time already past when
+  // output is waiting).
   std::optional<uint64_t> NextDeadline() const;
+
+  // Bytes the module sends as they are at the next Poll or Feed, whatever its
+  // mode: XON/XOFF from its loader (kXon, kXoff in line_pacer.h), or noise.
+  void SendRaw(Bytes bytes);
 
   Mode CurrentMode() const;
   // Puts the module into AT or TAT mode at once, as if freshly started.
@@ -121,7 +126,7 @@ class Module {
   void Log(RequestRecord record);
 
   // Faults on the way out (answer_faults.cpp). False when silenced.
-  bool SendAnswer(Bytes answer, Output& out);
+  bool SendAnswer(Bytes answer, uint64_t nowMs, Output& out);
 
   mutable std::mutex mutex_;
   ModuleConfig config_;
@@ -135,6 +140,14 @@ class Module {
   uint64_t ackGiveUpAtMs_ = 0;
   int readySent_ = 0;
   bool junkPending_ = false;
+
+  // Answers held back by answerDelayMs, due in order.
+  struct LateAnswer {
+    uint64_t dueMs = 0;
+    Bytes bytes;
+  };
+  std::deque<LateAnswer> late_;
+  Bytes raw_;  // SendRaw bytes not yet sent
 
   std::deque<RequestRecord> requests_;
   Stats stats_;

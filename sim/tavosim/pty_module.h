@@ -9,10 +9,19 @@
 // the master does not report a hang-up (and poll() does not spin) while the
 // host has the port closed. The master's line settings are never changed:
 // the host owns them, as it owns a real serial port's.
+//
+// A pty moves bytes far faster than any serial line. With emulateLineSpeed
+// the server reads the baud rate and the XON/XOFF setting the host made on
+// its side at every wake-up and paces both directions through a LinePacer:
+// the module's bytes are written to the master when the host's driver would
+// have them, the host's bytes reach the module spaced by the byte time, and
+// bytes the host's kernel lets through after the module's XOFF (it stops a
+// few milliseconds late) wait until the module's XON.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -28,6 +37,13 @@ struct PtyOptions {
   // Start the line raw (no echo, no line editing), as a serial port is. The
   // host sets its own modes when it opens the port.
   bool rawAtStart = true;
+  // Pace the line at the baud rate the host set. Off by default: functional
+  // tests then run at pty speed (a 3000-byte answer takes 260 ms on a real
+  // line at 115200 baud); benchmarks and timing tests switch it on.
+  bool emulateLineSpeed = false;
+  // When pacing: bytes handed to the host at once (1 = each byte as it
+  // arrives, LinePacer::kFifoChunk for a UART, kUsbChunk for a USB adapter).
+  size_t chunkSize = 1;
 };
 
 class PtyModule {
@@ -59,7 +75,8 @@ class PtyModule {
  private:
   void Serve();
   void Wake();
-  uint64_t NowMs() const;
+  uint64_t NowUs() const;
+  uint64_t NowMs() const { return NowUs() / 1000; }
   bool Flush(Bytes& pending);
   void Linger();
   void CloseLine();
@@ -78,7 +95,7 @@ class PtyModule {
   std::atomic<bool> dropped_{false};
   std::mutex dropMutex_;
   std::condition_variable dropCv_;
-  uint64_t startMs_ = 0;
+  uint64_t startUs_ = 0;
 };
 
 }  // namespace tavosim

@@ -1,108 +1,99 @@
-// Faults switched on by tests, checked against how a host receives answers.
+// What the module's faults put on the wire in place of a clean answer (the
+// faults that the library's tests use are checked there).
 #include <gtest/gtest.h>
 
-#include "host_frames.h"
+#include <functional>
+#include <string>
+
+#include "support/frames.h"
 #include "tavosim/module.h"
 
+namespace tavo::test {
 namespace {
 
-using simtest::Bytes;
-using simtest::Le16;
+using frames::Bytes;
 using tavosim::Faults;
 using tavosim::Module;
-using tavosim::ModuleConfig;
 
-ModuleConfig InTat() {
-  ModuleConfig c;
-  c.startInTat = true;
-  return c;
+TEST(SimFrames, VersionRequestIsByteForByteWhatTheModuleExpects) {
+  EXPECT_EQ(frames::VersionRequest(), (Bytes{0xAA, 0x83, 0x0C, 0x00, 0x0C, 0x00, 0x14, 0x00, 0x48,
+                                             0x00, 0x02, 0x48, 0x00, 0x72, 0xCC, 0xCC, 0xB5}));
 }
 
-const uint16_t kInfoAnswer = 0x6759;
-
-TEST(SimFaults, GarbageBeforeTheAnswerLeavesTheFrameReceivable) {
-  Module m(InTat());
-  m.EditFaults([](Faults& f) { f.garbageBeforeAnswers = 1; });
-  const Bytes noisy = m.Feed(simtest::SectionInfoRequest(0), 0).bytes;
-  const Bytes clean = m.Feed(simtest::SectionInfoRequest(0), 1).bytes;
-  ASSERT_GT(noisy.size(), clean.size());
-  EXPECT_NE(noisy[0], 0xAA);
-  const auto received = simtest::HostReceive(noisy, kInfoAnswer);
-  ASSERT_TRUE(received);
-  EXPECT_EQ(*received, clean);
+Bytes Head(const Bytes& b, long n) { return Bytes(b.begin(), b.begin() + n); }
+Bytes Cat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
 }
 
-TEST(SimFaults, AFrameWithAnotherCodeComesFirst) {
-  Module m(InTat());
-  m.EditFaults([](Faults& f) { f.wrongCodeBeforeAnswers = 1; });
-  const auto frames = simtest::SplitFrames(m.Feed(simtest::SectionInfoRequest(0), 0).bytes);
-  ASSERT_EQ(frames.size(), 2u);
-  EXPECT_TRUE(simtest::ChecksumOk(frames[0]));
-  EXPECT_NE(Le16(frames[0], 10), kInfoAnswer);
-  EXPECT_TRUE(simtest::ChecksumOk(frames[1]));
-  EXPECT_EQ(Le16(frames[1], 10), kInfoAnswer);
-}
+struct FaultRow {
+  const char* name;
+  std::function<void(Faults&)> arm;
+  std::function<Bytes(Bytes clean)> expected;  // the bytes sent for a section-info request
+  bool wearsOff = true;
+};
 
-TEST(SimFaults, CountedFaultsWearOff) {
-  Module m(InTat());
-  m.EditFaults([](Faults& f) {
-    f.silentAnswers = 1;
-    f.badChecksumAnswers = 1;
-  });
-  EXPECT_TRUE(m.Feed(simtest::SectionInfoRequest(0), 0).bytes.empty());
-  const Bytes bad = m.Feed(simtest::SectionInfoRequest(0), 1).bytes;
-  EXPECT_EQ(Le16(bad, 10), kInfoAnswer);
-  EXPECT_FALSE(simtest::ChecksumOk(bad));
-  EXPECT_TRUE(simtest::ChecksumOk(m.Feed(simtest::SectionInfoRequest(0), 2).bytes));
-  EXPECT_FALSE(m.Requests()[0].answered);
-}
+const FaultRow kFaultRows[] = {
+    {"garbage", [](Faults& f) { f.garbageBeforeAnswers = 1; },
+     [](Bytes clean) { return Cat(tavosim::DefaultGarbage(), clean); }},
+    {"wrong code first", [](Faults& f) { f.wrongCodeBeforeAnswers = 1; },
+     [](Bytes clean) {
+       return Cat(frames::Answer(frames::kPmg, 0x6758, Bytes(clean.begin() + 12, clean.end() - 1)),
+                  clean);
+     }},
+    {"bad checksum", [](Faults& f) { f.badChecksumAnswers = 1; },
+     [](Bytes clean) {
+       ++clean.back();
+       return clean;
+     }},
+    {"oversized", [](Faults& f) { f.oversizedAnswers = 1; },
+     [](Bytes clean) {
+       return Cat(Bytes{0xAA, 0x83, 0xFF, 0x7F, 0xFF, 0x7F},
+                  Bytes(clean.begin() + 6, clean.begin() + 16));
+     }},
+    {"truncated", [](Faults& f) { f.truncatedAnswers = 1; },
+     [](Bytes clean) { return Head(clean, 10); }},
+    {"drop",
+     [](Faults& f) {
+       f.dropOnNextRequest = true;
+       f.dropAnswerBytes = 6;
+     },
+     [](Bytes clean) { return Head(clean, 6); }},
+    {"unknown section", [](Faults& f) { f.unknownSections.insert(0); },
+     [](Bytes) { return Bytes{}; }, false},
+};
 
-TEST(SimFaults, OversizedLengthIsAnnouncedAndNeverDelivered) {
-  Module m(InTat());
-  m.EditFaults([](Faults& f) { f.oversizedAnswers = 1; });
-  const Bytes a = m.Feed(simtest::SectionInfoRequest(0), 0).bytes;
-  ASSERT_GE(a.size(), 12u);
-  EXPECT_EQ(Le16(a, 2), 0x7FFF);
-  EXPECT_LT(a.size(), 0x7FFFu + 5);
-}
-
-TEST(SimFaults, ChunkIsLostOnceSoTheRetrySucceeds) {
-  Module m(InTat());
-  const auto address = m.AddSection(60, Bytes(6992, 0x5A));
-  ASSERT_TRUE(address);
-  m.EditFaults([](Faults& f) { f.chunkDrops.push_back({60, 1}); });
-  EXPECT_FALSE(m.Feed(simtest::ReadMemoryRequest(*address, 3000), 0).bytes.empty());
-  EXPECT_TRUE(m.Feed(simtest::ReadMemoryRequest(*address + 3000, 3000), 1).bytes.empty());
-  EXPECT_FALSE(m.Feed(simtest::ReadMemoryRequest(*address + 3000, 3000), 2).bytes.empty());
-  EXPECT_TRUE(m.GetFaults().chunkDrops.empty());
-}
-
-TEST(SimFaults, DropSendsPartOfTheAnswerAndEndsTheLine) {
-  Module m(InTat());
-  m.EditFaults([](Faults& f) {
-    f.dropOnNextRequest = true;
-    f.dropAnswerBytes = 6;
-  });
-  const auto out = m.Feed(simtest::SectionInfoRequest(0), 0);
-  EXPECT_TRUE(out.dropConnection);
-  EXPECT_EQ(out.bytes.size(), 6u);
-}
-
-TEST(SimFaults, SectionFaults) {
-  Module m(InTat());
-  m.EditFaults([](Faults& f) { f.unknownSections.insert(18); });
-  EXPECT_TRUE(m.Feed(simtest::SectionInfoRequest(18), 0).bytes.empty());
-  m.ClearFaults();
-  EXPECT_FALSE(m.Feed(simtest::SectionInfoRequest(18), 1).bytes.empty());
-
-  ASSERT_TRUE(m.CorruptSectionChecksum(40));
-  const Bytes image = *m.SectionImage(40);
-  uint8_t sum = 0;
-  for (size_t i = 1; i < image.size(); ++i) {
-    sum = static_cast<uint8_t>(sum + image[i]);
+TEST(SimFaults, WhatEachFaultSendsAndWhetherItWearsOff) {
+  for (const FaultRow& row : kFaultRows) {
+    SCOPED_TRACE(row.name);
+    Module m;
+    m.Reset(tavosim::Mode::kTat);
+    const Bytes clean = m.Feed(frames::SectionInfoRequest(0), 0).bytes;
+    ASSERT_TRUE(tavosim::FrameChecksumOk(clean));
+    m.EditFaults(row.arm);
+    const tavosim::Output out = m.Feed(frames::SectionInfoRequest(0), 1);
+    EXPECT_EQ(out.bytes, row.expected(clean));
+    EXPECT_EQ(out.dropConnection, std::string(row.name) == "drop");
+    EXPECT_EQ(m.Feed(frames::SectionInfoRequest(0), 2).bytes, row.wearsOff ? clean : Bytes{});
   }
-  EXPECT_NE(image[0], sum);
-  EXPECT_NE(image[0], 0xFF);
+}
+
+TEST(SimFaults, LateAnswersLeaveInTheOrderOfTheirRequests) {
+  Module m;
+  m.Reset(tavosim::Mode::kTat);
+  m.EditFaults([](Faults& f) { f.answerDelayMs = 300; });
+  EXPECT_TRUE(m.Feed(frames::SectionInfoRequest(0), 1000).bytes.empty());
+  // Answered at once, but behind the late answer.
+  m.EditFaults([](Faults& f) { f.answerDelayMs = 0; });
+  EXPECT_TRUE(m.Feed(frames::VersionRequest(), 1100).bytes.empty());
+  EXPECT_EQ(m.NextDeadline(), 1300u);
+  EXPECT_TRUE(m.Poll(1299).bytes.empty());
+  const auto parts = frames::SplitFrames(m.Poll(1300).bytes);
+  ASSERT_EQ(parts.size(), 2u);
+  EXPECT_EQ(tavosim::FrameMessage(parts[0]), 0x6759);
+  EXPECT_EQ(tavosim::FrameMessage(parts[1]), 0x7200);
+  EXPECT_FALSE(m.NextDeadline().has_value());
 }
 
 }  // namespace
+}  // namespace tavo::test

@@ -26,21 +26,9 @@
 #include "platform/clock.h"
 #include "platform/serial_device.h"
 #include "serial/serial_port.h"
+#include "support/line_records.h"
 
 namespace tavo::test {
-
-using ByteVector = std::vector<uint8_t>;
-
-struct ConfigureRecord {
-  platform::LineSettings settings;
-  uint32_t atMs = 0;  // virtual time of the change
-};
-
-struct WriteRecord {
-  ByteVector bytes;
-  platform::LineSettings settings;  // line settings in force when written
-  uint32_t atMs = 0;                // virtual time of the write
-};
 
 class ScriptedLine : public std::enable_shared_from_this<ScriptedLine> {
  public:
