@@ -89,7 +89,7 @@ TEST(SimLine, ASessionFromAtModeAndASectionReadTakeTheirLineTime) {
   CSerialPort port;
   port.SetDeviceOpener(line->Opener());
   CTATRequest tat;
-  tat.serialPort = &port;
+  tat.AttachPort(&port);
   tat.configFile = &config;
   tat.baudRate = 9600;
   tat.ChangeTATBaudrate(9600);
