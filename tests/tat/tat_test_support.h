@@ -17,6 +17,7 @@
 
 #include "link/link_base.h"
 #include "support/scripted_device.h"
+#include "support/trace_log.h"
 #include "tavolink2.h"
 
 namespace tavo::test {
@@ -95,82 +96,6 @@ inline ByteVector Concat(std::initializer_list<ByteVector> parts) {
   }
   return all;
 }
-
-// --- trace lines -------------------------------------------------------------
-
-// Every trace line of the test process, without the "TTn " prefix. The
-// message sender is a plain C function, hence one recorder per process.
-class TraceLog {
- public:
-  static TraceLog& Instance() {
-    static TraceLog log;
-    return log;
-  }
-  static constexpr uint32_t kMessage = 0x400;
-  // The window handle that the recorder stands for.
-  static void* Window() { return &Instance(); }
-  // Sends the trace lines of link to the recorder.
-  static void Attach(CLinkBase& link) {
-    link.traceWindow = Window();
-    link.traceMessage = kMessage;
-    tavolink_SetMessageSender(&TraceLog::Sender);
-  }
-  // Receives what the host's message sender gets (the exported functions).
-  static void InstallSender() { tavolink_SetMessageSender(&TraceLog::Sender); }
-  static void Detach() { tavolink_SetMessageSender(nullptr); }
-
-  // Called with each line as it is written, on the writing thread.
-  void OnLine(std::function<void(const std::string&)> hook) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    hook_ = std::move(hook);
-  }
-  std::vector<std::string> Lines() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lines_;
-  }
-  size_t Count(const std::string& line) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    size_t n = 0;
-    for (const std::string& l : lines_) {
-      n += l == line ? 1 : 0;
-    }
-    return n;
-  }
-  size_t CountPrefix(const std::string& prefix) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    size_t n = 0;
-    for (const std::string& l : lines_) {
-      n += l.rfind(prefix, 0) == 0 ? 1 : 0;
-    }
-    return n;
-  }
-  void Clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines_.clear();
-  }
-
-  static intptr_t Sender(void* /*window*/, uint32_t /*message*/, uintptr_t /*length*/,
-                         intptr_t lParam) {
-    std::string line(reinterpret_cast<const char*>(lParam));
-    const size_t blank = line.find(' ');
-    line = blank == std::string::npos ? std::string() : line.substr(blank + 1);
-    std::function<void(const std::string&)> hook;
-    {
-      std::lock_guard<std::mutex> lock(Instance().mutex_);
-      Instance().lines_.push_back(line);
-      hook = Instance().hook_;
-    }
-    if (hook) {
-      hook(line);
-    }
-    return 0;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> lines_;
-  std::function<void(const std::string&)> hook_;
-};
 
 // --- configuration file ------------------------------------------------------
 
