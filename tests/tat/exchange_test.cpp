@@ -1,0 +1,290 @@
+// The byte stream from a module: synchronisation and framing fed straight to
+// the frame receiver, the same streams read by the answer receiver over a
+// simulated line, and the deadlines of every receiver, across the 32-bit
+// tick wrap too.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tat/frame_receiver.h"
+#include "tat/tat_rig.h"
+
+namespace tavo::test {
+namespace {
+
+using Event = FrameReceiver::Event;
+using frames::Answer;
+using frames::kTat;
+using frames::Words;
+
+const Bytes kAnswer = Answer(kTat, 0x7200, Words({0x7200, 0, 0x0013, 0x3700, 0x0124, 0x0100}));
+
+Bytes Cat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+Bytes WithLength(Bytes frame, uint16_t length, size_t keep) {
+  frame[2] = static_cast<uint8_t>(length);
+  frame[3] = static_cast<uint8_t>(length >> 8);
+  frame.resize(keep);
+  return frame;
+}
+Bytes Head(const Bytes& b, size_t n) { return Bytes(b.begin(), b.begin() + static_cast<long>(n)); }
+Bytes BadSum(Bytes frame) {
+  frame.back() ^= 0x5A;
+  return frame;
+}
+
+struct StreamRow {
+  const char* name;
+  Bytes stream;
+  std::vector<Event> events;  // fed to a receiver waiting for code 0x7200
+  int32_t status;             // read by ReadAnswer
+};
+
+const StreamRow kStreams[] = {
+    {"plain", kAnswer, {Event::kFrameComplete}, TAVOLINK_OK},
+    {"a run of AA counts as one", Cat({0xAA, 0xAA}, kAnswer), {Event::kFrameComplete}, TAVOLINK_OK},
+    {"bytes before AA are dropped",
+     Cat({0x00, 0x83, 0x55, 0x49}, kAnswer),
+     {Event::kFrameComplete},
+     TAVOLINK_OK},
+    {"a false start goes with its third byte",
+     Cat({0xAA, 0x12, 0x34}, kAnswer),
+     {Event::kFrameComplete},
+     TAVOLINK_OK},
+    // The third byte goes even when it is the AA of the next frame.
+    {"a false start swallows the next AA",
+     Cat({0xAA, 0x12}, kAnswer),
+     {},
+     TAVOLINK_REQUEST_TIMEOUT},
+    {"another code is skipped",
+     Cat(Answer(kTat, 0x72D8, Words({0x72D8, 0, 9, 9, 9, 9})), kAnswer),
+     {Event::kFrameSkipped, Event::kFrameComplete},
+     TAVOLINK_OK},
+    {"a bad checksum is the caller's business",
+     BadSum(kAnswer),
+     {Event::kFrameComplete},
+     TAVOLINK_FRAME_CHECKSUM_ERROR},
+    {"a length below the header is dropped",
+     Cat(WithLength(kAnswer, 7, 25), kAnswer),
+     {Event::kFrameRejected, Event::kFrameComplete},
+     TAVOLINK_OK},
+    {"a length beyond the buffer is dropped",
+     Cat(WithLength(kAnswer, 0x7FFF, 13), kAnswer),
+     {Event::kFrameRejected, Event::kFrameComplete},
+     TAVOLINK_OK},
+    {"noise only", tavosim::DefaultGarbage(), {}, TAVOLINK_REQUEST_TIMEOUT},
+    {"an answer cut short", Head(kAnswer, 15), {}, TAVOLINK_REQUEST_TIMEOUT},
+};
+
+TEST(ByteStream, FeedsTheReceiverAndTheAnswerReader) {
+  for (const StreamRow& row : kStreams) {
+    SCOPED_TRACE(row.name);
+    std::vector<uint8_t> buffer(256);
+    FrameReceiver receiver(buffer.data(), 256, 0x7200);
+    std::vector<Event> events;
+    for (const uint8_t b : row.stream) {
+      if (const Event e = receiver.Feed(b); e != Event::kNone) {
+        events.push_back(e);
+      }
+    }
+    EXPECT_EQ(events, row.events);
+
+    TatRig rig;
+    ASSERT_EQ(rig.port.Open(true), 1);
+    rig.tat.SetTATTimeOut(1000, 0);
+    rig.Module().Reset(tavosim::Mode::kTat);
+    rig.Module().SendRaw(row.stream);
+    std::vector<uint8_t> frame(CPlatformCommands::kFrameBufferSize);
+    EXPECT_EQ(rig.tat.ReadAnswer(frame.data(), static_cast<uint32_t>(frame.size()), 0x7200, 1000),
+              row.status);
+    if (row.status == TAVOLINK_OK) {
+      EXPECT_EQ(Head(Bytes(frame.begin(), frame.end()), kAnswer.size()), kAnswer);
+    }
+  }
+}
+
+TEST(ByteStream, TheReceiverNeverWritesPastItsBuffer) {
+  const Bytes huge = Answer(kTat, 0x7200, Bytes(300, 0x11));
+  for (const uint32_t capacity : {4u, 64u}) {
+    std::vector<uint8_t> storage(capacity + 64, 0xEE);
+    FrameReceiver receiver(storage.data(), capacity, 0x7200);
+    for (const uint8_t b : Cat(huge, huge)) {
+      receiver.Feed(b);
+    }
+    EXPECT_EQ(std::vector<uint8_t>(storage.begin() + capacity, storage.end()),
+              std::vector<uint8_t>(64, 0xEE));
+  }
+  // A frame of exactly the buffer's size, and the shortest frame, complete.
+  for (const Bytes& frame : {Answer(kTat, 0x7200, Bytes(51, 0x22)), Answer(kTat, 0x7200, {})}) {
+    std::vector<uint8_t> buffer(frame.size());
+    FrameReceiver receiver(buffer.data(), static_cast<uint32_t>(buffer.size()), 0x7200);
+    Event last = Event::kNone;
+    for (const uint8_t b : frame) {
+      last = receiver.Feed(b);
+    }
+    EXPECT_EQ(last, Event::kFrameComplete);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.end()), frame);
+  }
+}
+
+// Only a wait with the request time-out says why it ended; short probes of a
+// module that may not be there end silently.
+TEST(ByteStream, ATimedOutRequestTellsWhatArrived) {
+  const struct {
+    Bytes stream;
+    int32_t timeOut;
+    std::vector<std::string> lines;
+  } rows[] = {
+      {Head(kAnswer, 15),
+       1000,
+       {"Time out request 1000 ms - Data : Read = 15 / Expected = 25 Bytes"}},
+      {{0xAA, 0x83, 0x0C},
+       1000,
+       {"Time out request 1000 ms - Data : Read = 3 / Expected = 0 Bytes"}},
+      {Head(kAnswer, 15), 200, {}},
+  };
+  for (const auto& row : rows) {
+    TatRig rig;
+    ASSERT_EQ(rig.port.Open(true), 1);
+    rig.tat.SetTATTimeOut(1000, 0);
+    rig.Module().Reset(tavosim::Mode::kTat);
+    rig.Module().SendRaw(row.stream);
+    std::vector<uint8_t> frame(CPlatformCommands::kFrameBufferSize);
+    EXPECT_EQ(rig.tat.ReadAnswer(frame.data(), 3025, 0x7200, row.timeOut),
+              TAVOLINK_REQUEST_TIMEOUT);
+    EXPECT_EQ(TatRig::Lines(), row.lines);
+  }
+}
+
+// Every wait ends just after its time-out: one read of at most 100 ms after
+// the moment, never at once and never later, wherever the tick counter wraps.
+struct WaitRow {
+  const char* name;
+  int32_t timeOut;
+  int32_t status;
+  std::function<int32_t(TatRig&)> wait;
+};
+
+const WaitRow kWaits[] = {
+    {"answer from a silent module", 1000, TAVOLINK_REQUEST_TIMEOUT,
+     [](TatRig& r) {
+       std::vector<uint8_t> frame(3025);
+       return r.tat.ReadAnswer(frame.data(), 3025, 0x7200, 1000);
+     }},
+    {"answer among greeting bytes", 1000, TAVOLINK_REQUEST_TIMEOUT,
+     [](TatRig& r) {
+       r.Module().Reset(tavosim::Mode::kAt);
+       r.port.Write(reinterpret_cast<const uint8_t*>("AT+KTAT=1\r"), 10);
+       std::vector<uint8_t> frame(3025);
+       return r.tat.ReadAnswer(frame.data(), 3025, 0x7200, 1000);
+     }},
+    {"greeting byte", 1000, TAVOLINK_ACKNOWLEDGEMENT_ERROR,
+     [](TatRig& r) { return r.tat.WaitForByte('I'); }},
+    {"ready frames that never come", 2000, TAVOLINK_MODULE_CONNECTION_FAILURE,
+     [](TatRig& r) {
+       uint8_t ready[CTATRequest::kReadyBufferSize];
+       return r.tat.ReadReadyFrames(ready, 2000, nullptr);
+     }},
+    // Two frames, then a greeting repeated every 200 ms: never the quiet that
+    // ends the ready frames.
+    {"ready frames without a pause", 2000, TAVOLINK_MODULE_CONNECTION_FAILURE,
+     [](TatRig& r) {
+       r.Module().Reset(tavosim::Mode::kAt);
+       r.port.Write(reinterpret_cast<const uint8_t*>("AT+KTAT=1\r"), 10);
+       r.Module().SendRaw(Cat(Answer(kTat, 0x7201, Bytes(16)), Answer(kTat, 0x7201, Bytes(16))));
+       uint8_t ready[CTATRequest::kReadyBufferSize];
+       int32_t count = 0;
+       const int32_t status = r.tat.ReadReadyFrames(ready, 2000, &count);
+       EXPECT_EQ(count, 2);
+       return status;
+     }},
+};
+
+TEST(Deadlines, EndJustAfterTheTimeOutAcrossTheTickWrap) {
+  for (const WaitRow& row : kWaits) {
+    SCOPED_TRACE(row.name);
+    std::vector<uint32_t> took;
+    for (const uint32_t start : {1000u, 0xFFFFFFFFu - static_cast<uint32_t>(row.timeOut) / 2}) {
+      TatRig rig({}, start);
+      ASSERT_EQ(rig.port.Open(true), 1);
+      rig.tat.SetTATTimeOut(1000, 0);
+      rig.Module().Reset(tavosim::Mode::kTat);
+      const uint32_t begin = rig.Now();
+      EXPECT_EQ(row.wait(rig), row.status);
+      took.push_back(rig.Now() - begin);
+    }
+    EXPECT_GT(took[0], static_cast<uint32_t>(row.timeOut));
+    EXPECT_LE(took[0], static_cast<uint32_t>(row.timeOut) + 100);
+    EXPECT_EQ(took[1], took[0]);
+  }
+}
+
+TEST(Deadlines, ReadyFramesEndAfterHalfASecondOfQuiet) {
+  TatRig rig;
+  ASSERT_EQ(rig.port.Open(true), 1);
+  rig.Module().Reset(tavosim::Mode::kTat);
+  Bytes last(16, 0);
+  tavosim::Put32(last, 8, 0x37000020);
+  tavosim::Put32(last, 12, 0xAA030133);
+  rig.Module().SendRaw(Cat(Answer(kTat, 0x7201, Bytes(16, 1)), Answer(kTat, 0x7201, last)));
+  uint8_t ready[CTATRequest::kReadyBufferSize] = {};
+  int32_t count = 0;
+  const uint32_t begin = rig.Now();
+  EXPECT_EQ(rig.tat.ReadReadyFrames(ready, 10000, &count), TAVOLINK_OK);
+  EXPECT_EQ(count, 2);
+  EXPECT_GT(rig.Now() - begin, 500u);
+  EXPECT_LE(rig.Now() - begin, 610u);
+  // The buffer keeps the last frame: its identity is the module's.
+  EXPECT_EQ(tavosim::Get32(Bytes(ready, ready + 28), 20), 0x37000020u);
+  EXPECT_EQ(tavosim::Get32(Bytes(ready, ready + 28), 24), 0xAA030133u);
+}
+
+// A vanished device (an unplugged adapter) fails every read at once: the
+// waits end with their usual status instead of spinning to the deadline.
+TEST(Deadlines, ALostLineEndsEveryWaitAtOnce) {
+  TatRig rig;
+  ASSERT_EQ(rig.port.Open(true), 1);
+  rig.line->Vanish();
+  const uint32_t begin = rig.Now();
+  std::vector<uint8_t> frame(3025);
+  EXPECT_EQ(rig.tat.ReadAnswer(frame.data(), 3025, 0x7200, rig.tat.RequestTimeOut()),
+            TAVOLINK_REQUEST_TIMEOUT);
+  EXPECT_EQ(rig.tat.WaitForByte('I'), TAVOLINK_ACKNOWLEDGEMENT_ERROR);
+  int32_t count = -1;
+  EXPECT_EQ(rig.tat.ReadReadyFrames(frame.data(), rig.tat.ReadyTimeOut(), &count),
+            TAVOLINK_MODULE_CONNECTION_FAILURE);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(rig.Now(), begin);
+  // A request that cannot be written is not answered.
+  EXPECT_EQ(rig.tat.Exchange(rig.tat.Commands().BuildRestartRequest(), nullptr, 1000),
+            TAVOLINK_REQUEST_TIMEOUT);
+}
+
+TEST(WithoutPort, EveryRequestAnswers100) {
+  CTATRequest tat;
+  uint8_t buffer[256] = {};
+  uint16_t size = 0;
+  EXPECT_EQ(tat.ReadAnswer(buffer, 256, 0x7200, 100), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
+  EXPECT_EQ(tat.WaitForByte('I'), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
+  EXPECT_EQ(tat.ReadReadyFrames(buffer, 100, nullptr), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
+  EXPECT_EQ(tat.Exchange(17, nullptr, 100), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
+  EXPECT_EQ(tat.OpenSession(nullptr), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
+  EXPECT_EQ(tat.CloseSession(), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
+  EXPECT_EQ(tat.GetSoftVersion(nullptr), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
+  EXPECT_EQ(tat.RequestVersion(nullptr, 100), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
+  EXPECT_EQ(tat.EnterTATMode(115200, nullptr), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
+  EXPECT_EQ(tat.RestartModule(0), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
+  EXPECT_EQ(tat.CheckTATSession(nullptr, 1, nullptr, nullptr), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
+  EXPECT_EQ(tat.StopDetection(), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
+  EXPECT_EQ(tat.ReadSectionInfo(1, &size, nullptr, nullptr), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
+  EXPECT_EQ(tat.ReadTATSection(0, buffer, 8, nullptr, false), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
+  EXPECT_EQ(tat.WriteTATSection(0, buffer, 8), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
+  EXPECT_EQ(tat.UpdateFileSystem(0), TAVOLINK_FRAMEWORK_HANDLE_ERROR);
+}
+
+}  // namespace
+}  // namespace tavo::test
