@@ -112,17 +112,6 @@ const TableRow kTables[] = {
        EXPECT_EQ(Get16(read, 6), 0x21);
        EXPECT_EQ(Get16(Built(c, c.BuildSectionInfoRequest(3, nullptr)), 8), 0x70);
      }},
-    {"default sections for unnamed modules",
-     "[DEFAULT_PLATFORM]\nVERSION=4803,7300\n[DEFAULT_SOFTWARE]\nRESTART=4804,7301\n", 0x12345678,
-     "1234567800000001", "Platform : [DEFAULT_PLATFORM] - Specific : [DEFAULT_SOFTWARE]",
-     [](CPlatformCommands& c) {
-       uint16_t expected = 0;
-       EXPECT_EQ(Get16(Built(c, c.BuildVersionRequest(&expected)), 10), 0x4803);
-       EXPECT_EQ(expected, 0x7300);
-       const Bytes restart = Built(c, c.BuildRestartRequest());
-       EXPECT_EQ(Get16(restart, 10), 0x4804);
-       EXPECT_EQ(Get16(restart, 12), 0x7301);
-     }},
     {"malformed keys keep the value before them",
      "[SOFTWARE]\nP37000013=P1\n3700001301000124=S1\n[P1]\nREAD_SECTION=7161,7169\n"
      "[S1]\nREAD_SECTION=7163\nPROCESS_TAT=\n",

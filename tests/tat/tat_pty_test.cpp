@@ -6,8 +6,10 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "interface/channel_manager.h"
+#include "platform/clock.h"
 #include "support/trace_log.h"
 #include "tavolink2.h"
 #include "tavosim/pty_module.h"
@@ -70,9 +72,43 @@ TEST_F(TatOverPty, ALineLostMidRequestEndsTheRequestAtOnce) {
   uint16_t size = 0;
   EXPECT_EQ(Tat().ReadSectionInfo(11, nullptr, &size, nullptr), TAVOLINK_REQUEST_TIMEOUT);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
-  EXPECT_TRUE(module_->Dropped());
+  EXPECT_TRUE(module_->WaitDropped(1000));
   EXPECT_TRUE(Manager().Channel(index_)->serial.LineLost());
   EXPECT_EQ(size, 0);
+}
+
+TEST_F(TatOverPty, TheExportedRequestsReachTheModule) {
+  char text[64] = {};
+  EXPECT_EQ(tavolink_RestartModule(1, index_), TAVOLINK_SESSION_NOT_OPEN);
+  EXPECT_EQ(tavolink_ReadSerialNumber(text, 15), TAVOLINK_COM_PORT_UNDEFINED);
+  EXPECT_EQ(tavolink_OpenSession(15), TAVOLINK_COM_PORT_UNDEFINED);
+  ASSERT_EQ(tavolink_OpenSession(index_), TAVOLINK_OK);
+  EXPECT_EQ(tavolink_OpenSession(index_), TAVOLINK_COM_PORT_IN_USE);
+  EXPECT_EQ(tavolink_GetSoftVersion(text, index_), TAVOLINK_OK);
+  EXPECT_STREQ(text, "3700001301000124");
+  EXPECT_EQ(tavolink_ReadSerialNumber(text, index_), TAVOLINK_OK);
+  EXPECT_STREQ(text, "123456789A");
+  EXPECT_EQ(tavolink_RestartModule(0, index_), TAVOLINK_OK);
+  EXPECT_TRUE(Tat().SessionOpen());
+  EXPECT_EQ(tavolink_RestartModule(1, index_), TAVOLINK_OK);
+  EXPECT_FALSE(Tat().SessionOpen());
+  EXPECT_EQ(tavolink_GetSoftVersion(nullptr, index_), TAVOLINK_SESSION_NOT_OPEN);
+  for (int i = 0; i < 100 && module_->Core().GetStats().restarts < 1; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the module's own thread
+  }
+  EXPECT_EQ(module_->Core().GetStats().restarts, 1);  // the second finds it restarting
+}
+
+// A module still starting up often answers a moment later: the channel tries
+// once more after two seconds (a virtual clock spares the wait; the device
+// cannot be opened, so nothing is read).
+TEST_F(TatOverPty, AFailedOpeningIsTriedOnceMoreAfterTwoSeconds) {
+  setenv("TAVOLINK_COM21", "/nonexistent/tty", 1);
+  platform::VirtualClock clock;
+  platform::ScopedClock scoped(clock);
+  EXPECT_EQ(tavolink_OpenSession(index_), TAVOLINK_COM_PORT_INIT_FAILURE);
+  EXPECT_EQ(clock.TotalSlept(), 2000u);
+  EXPECT_EQ(TraceLog::Instance().Count("TavoLink2 OpenSession Retry in 2 seconds ..."), 1u);
 }
 
 }  // namespace
