@@ -41,16 +41,10 @@ class SkipSleepClock final : public platform::Clock {
   }
   void Sleep(uint32_t ms) override {
     skipped_ += ms;
-    std::function<void(size_t, uint32_t)> hook;
-    size_t index = 0;
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      index = sleeps_.size();
-      sleeps_.push_back(ms);
-      hook = onSleep_;
-    }
-    if (hook) {
-      hook(index, ms);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    sleeps_.push_back(ms);
+    if (onSleep_) {
+      onSleep_(sleeps_.size() - 1, ms);
     }
   }
   // Runs at every sleep with its index since the last ClearSleeps: sleeps

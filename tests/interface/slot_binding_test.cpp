@@ -69,36 +69,30 @@ TEST_F(SlotBinding, APortKeepsItsSlotAndAHeldPortRefuses) {
   EXPECT_EQ(tavolink_Close(slot), TAVOLINK_OK);
 }
 
+// A value above 0 is taken, a negative one restores the default, 0 keeps
+// the setting; an index outside 0 to 15 means all slots.
 TEST_F(SlotBinding, SettingsReachOneSlotOrAllSixteen) {
-  tavolink_SetTATTimeOut(1234, 0, 3);
-  EXPECT_EQ(Slot(3).tat.RequestTimeOut(), 1234);
-  EXPECT_EQ(Slot(4).tat.RequestTimeOut(), CTATRequest::kDefaultRequestTimeOut);
-  tavolink_SetTATTimeOut(0, 777, 16);
-  for (const CChannel& channel : Manager().Channels()) {
-    EXPECT_EQ(channel.tat.ReadyTimeOut(), 777);
-  }
-  tavolink_SetTATTimeOut(0, -1, -1);  // request kept, ready back to its default
-  EXPECT_EQ(Slot(3).tat.RequestTimeOut(), 1234);
-  EXPECT_EQ(Slot(3).tat.ReadyTimeOut(), 10000);
-
-  tavolink_SetTATDelay(5, 6, 7, 99, 2);
+  tavolink_SetTATTimeOut(1234, 777, 3);
+  tavolink_SetTATTimeOut(0, -1, 16);
+  tavolink_SetTATDelay(5, 6, 7, 99, -1);
   tavolink_SetTATDelay(-1, 0, -9, 0, 2);
-  EXPECT_EQ(Slot(2).tat.OpenDelay(), 12000);
-  EXPECT_EQ(Slot(2).tat.RequestDelay(), 6);
-  EXPECT_EQ(Slot(2).tat.RetryDelay(), 2000);
-
   tavolink_SetCMDTimeOut(1, 2, 3, 99);
   tavolink_SetCMDTimeOut(-1, -1, 0, 99);
-  for (const CChannel& channel : Manager().Channels()) {
-    EXPECT_EQ(channel.downloader.PowerUpTimeOut(), 15000);
-    EXPECT_EQ(channel.downloader.CommandTimeOut(), 3);
+  for (int32_t i = 0; i < 16; ++i) {
+    const CChannel& c = Slot(i);
+    EXPECT_EQ(c.tat.RequestTimeOut(), i == 3 ? 1234 : CTATRequest::kDefaultRequestTimeOut) << i;
+    EXPECT_EQ(c.tat.ReadyTimeOut(), 10000);
+    EXPECT_EQ(c.tat.OpenDelay(), i == 2 ? 12000 : 5);
+    EXPECT_EQ(c.tat.RequestDelay(), 6);
+    EXPECT_EQ(c.tat.RetryDelay(), i == 2 ? 2000 : 7);
+    EXPECT_EQ(c.downloader.PowerUpTimeOut(), 15000);
+    EXPECT_EQ(c.downloader.CommandTimeOut(), 3);
   }
   int window = 0;
   tavolink_SetWindowDownload(&window, 0x400, 5);
   EXPECT_EQ(Slot(5).downloader.DownloadWindow(), &window);
   EXPECT_EQ(Slot(5).downloader.DownloadMessage(), 0x400u);
   EXPECT_EQ(Slot(6).downloader.DownloadWindow(), nullptr);
-
   // The trace delay is kept unless positive, on the slot's three links.
   static const char name[] = "/tmp/unused.log";
   tavolink_SetInfoOptions(1, name, 25, 1);

@@ -35,12 +35,6 @@ class Trace : public ::testing::Test {
     unlink((dir_ + "/TavoLink2.Ini").c_str());
     rmdir(dir_.c_str());
   }
-  std::string Log() const {
-    std::ifstream in(logPath_, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-  }
   std::string dir_;
   std::string logPath_;
 };
@@ -61,34 +55,31 @@ TEST_F(Trace, WindowLinesCarryTheSlotAndTheirLengthAndAreCutTo255) {
   EXPECT_EQ(got[1].wParam, 255u);
 }
 
-TEST_F(Trace, OnlyFlagOneWritesTheLogBareTextAndCrLf) {
+// Only flag 1 writes the log: bare texts ending in CR LF, from every slot
+// that names the file. A log that cannot be written costs only its line.
+TEST_F(Trace, LogFileAndDelay) {
+  platform::VirtualClock clock;
+  platform::ScopedClock use(clock);
+  tavolink_SetSpy(TraceLog::Window(), 1, 0);
   tavolink_SetInfoOptions(2, logPath_.c_str(), 0, 0);
   Manager().Channels()[0].Trace("not logged");
   EXPECT_NE(access(logPath_.c_str(), F_OK), 0);
-  tavolink_SetInfoOptions(1, logPath_.c_str(), 0, 0);
+  tavolink_SetInfoOptions(1, logPath_.c_str(), 40, 0);
   tavolink_SetInfoOptions(1, logPath_.c_str(), 0, 1);
   Manager().Channels()[0].Trace("first");
   Manager().Channels()[1].downloader.Trace("second");
   Manager().Channels()[0].tat.Trace(std::string(400, 'y').c_str());
-  EXPECT_EQ(Log(), "first\r\nsecond\r\n" + std::string(400, 'y') + "\r\n");
-}
-
-TEST_F(Trace, UnwritableLogCostsOnlyTheFileLine) {
-  tavolink_SetSpy(TraceLog::Window(), 1, 0);
+  EXPECT_EQ(clock.TotalSlept(), 80u);  // the delay follows every line of its slot
+  std::ifstream log(logPath_, std::ios::binary);
+  std::stringstream all;
+  all << log.rdbuf();
+  EXPECT_EQ(all.str(), "first\r\nsecond\r\n" + std::string(400, 'y') + "\r\n");
   tavolink_SetInfoOptions(1, dir_.c_str(), 0, 0);  // a directory cannot be appended to
   Manager().Channels()[0].Trace("still shown");
   tavolink_SetInfoOptions(1, nullptr, 0, 0);
   Manager().Channels()[0].Trace("null name");
-  EXPECT_EQ(TraceLog::Instance().Lines(), (std::vector<std::string>{"still shown", "null name"}));
-}
-
-TEST_F(Trace, DelayFollowsEveryLine) {
-  platform::VirtualClock clock;
-  platform::ScopedClock use(clock);
-  tavolink_SetInfoOptions(0, nullptr, 40, 2);
-  Manager().Channels()[2].Trace("a");
-  Manager().Channels()[2].tat.Trace("b");
-  EXPECT_EQ(clock.TotalSlept(), 80u);
+  EXPECT_EQ(TraceLog::Instance().Lines().back(), "null name");
+  EXPECT_EQ(TraceLog::Instance().Count("still shown"), 1u);
 }
 
 TEST_F(Trace, CloseSessionTracesBeforeAnswering) {
@@ -131,6 +122,7 @@ TEST_F(Trace, IdentityLineAndDownloadSettingsFromTheConfigurationFile) {
   channel.SetConfigFile(nullptr);
   EXPECT_EQ(channel.LogConfigIdentity(), TAVOLINK_CONFIG_NOT_SET);
   EXPECT_EQ(channel.LoadBlockTimeOut(), TAVOLINK_CONFIG_NOT_SET);
+  EXPECT_EQ(channel.LoadDownloadDelays(), TAVOLINK_CONFIG_NOT_SET);
   channel.SetConfigFile(&Manager().ConfigFile());
 }
 
