@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -22,30 +21,30 @@
 
 #include "interface/channel_manager.h"
 #include "platform/clock.h"
+#include "support/trace_log.h"
 #include "tavolink2.h"
 #include "tavosim/pty_module.h"
+#include "tavosim/section.h"
 
 namespace tavo::test {
 
+// Real time plus the sleeps skipped so far. The skipped time is counted per
+// thread: a session that skips its 1000 ms commit wait must not shorten the
+// time-out another thread is waiting out at that moment.
 class SkipSleepClock final : public platform::Clock {
  public:
   uint32_t TickCount() override {
     const auto since = std::chrono::steady_clock::now().time_since_epoch();
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
-    return static_cast<uint32_t>(ms) + skipped_.load();
+    return static_cast<uint32_t>(
+               std::chrono::duration_cast<std::chrono::milliseconds>(since).count()) +
+           skipped_;
   }
   void Sleep(uint32_t ms) override {
-    skipped_.fetch_add(ms);
-    std::function<void(size_t, uint32_t)> hook;
-    size_t index = 0;
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      index = sleeps_.size();
-      sleeps_.push_back(ms);
-      hook = onSleep_;
-    }
-    if (hook) {
-      hook(index, ms);
+    skipped_ += ms;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    sleeps_.push_back(ms);
+    if (onSleep_) {
+      onSleep_(sleeps_.size() - 1, ms);
     }
   }
   // Runs at every sleep with its index since the last ClearSleeps: sleeps
@@ -65,42 +64,48 @@ class SkipSleepClock final : public platform::Clock {
   }
 
  private:
-  std::atomic<uint32_t> skipped_{0};
+  static inline thread_local uint32_t skipped_ = 0;
   mutable std::mutex mutex_;
   std::vector<uint32_t> sleeps_;
   std::function<void(size_t, uint32_t)> onSleep_;
 };
 
-// Trace lines of every slot, without their "TT%d " prefix.
-inline std::mutex traceMutex;
-inline std::vector<std::string> traceLines;
-
-inline intptr_t CollectTrace(void* /*window*/, uint32_t /*message*/, uintptr_t /*length*/,
-                             intptr_t line) {
-  std::string text(reinterpret_cast<const char*>(line));
-  const size_t blank = text.find(' ');
-  const std::lock_guard<std::mutex> lock(traceMutex);
-  traceLines.push_back(blank == std::string::npos ? text : text.substr(blank + 1));
-  return 0;
-}
-
-inline std::vector<std::string> TraceLines() {
-  const std::lock_guard<std::mutex> lock(traceMutex);
-  return traceLines;
-}
-
-inline int CountTrace(const std::string& line) {
-  int n = 0;
-  for (const std::string& each : TraceLines()) {
-    n += each == line ? 1 : 0;
+// A simulated module on a pty, mapped to a COM port, and the slot bound to it.
+struct PtySlot {
+  // Starts the module. Call with ASSERT_NO_FATAL_FAILURE.
+  void Start(int32_t port, tavosim::ModuleConfig config = {}) {
+    config.startInTat = true;
+    module = std::make_unique<tavosim::PtyModule>(std::move(config));
+    ASSERT_TRUE(module->Start()) << module->LastError();
+    comPort = port;
+    env = "TAVOLINK_COM" + std::to_string(port);
+    setenv(env.c_str(), module->SlavePath().c_str(), 1);
   }
-  return n;
-}
+  // Binds the port to a slot whose trace lines go to the TraceLog.
+  int32_t Bind() {
+    const int32_t status = tavolink_Init(comPort, 115200, &slot);
+    if (status == TAVOLINK_OK) {
+      tavolink_SetSpy(TraceLog::Window(), TraceLog::kMessage, slot);
+    }
+    return status;
+  }
+  ~PtySlot() {
+    if (slot >= 0) {
+      tavolink_Close(slot);
+    }
+    if (module) {
+      module->Stop();
+      unsetenv(env.c_str());
+    }
+  }
+  tavosim::Module& Core() { return module->Core(); }
+  tavosim::Bytes Payload(uint8_t id) { return tavosim::SectionPayload(*Core().CommittedImage(id)); }
 
-inline void ClearTrace() {
-  const std::lock_guard<std::mutex> lock(traceMutex);
-  traceLines.clear();
-}
+  std::unique_ptr<tavosim::PtyModule> module;
+  std::string env;
+  int32_t comPort = 0;
+  int32_t slot = -1;
+};
 
 class SimSession : public ::testing::Test {
  protected:
@@ -109,45 +114,35 @@ class SimSession : public ::testing::Test {
   // dropped answer costs little.
   static constexpr int32_t kRequestTimeOutMs = 400;
 
-  // Generation 3 unless the test asks for another identity.
-  static tavosim::ModuleConfig DefaultConfig() { return tavosim::ModuleConfig{}; }
-
+  void SetUp() override {
+    platform::InstallClock(&clock_);
+    TraceLog::InstallSender();
+  }
   void TearDown() override {
-    if (slot_ >= 0) {
-      tavolink_Close(slot_);
-    }
-    if (module_ != nullptr) {
-      module_->Stop();
-    }
+    pty_.reset();
     tavolink_SetSpy(nullptr, 0, -1);
-    tavolink_SetMessageSender(nullptr);
-    unsetenv(EnvName().c_str());
+    TraceLog::Detach();
+    TraceLog::Instance().Clear();
     platform::InstallClock(nullptr);
-    ClearTrace();
   }
 
   // Starts the module and opens a session on it. Call with ASSERT_NO_FATAL_FAILURE.
-  void Open(tavosim::ModuleConfig config = DefaultConfig()) {
-    config.startInTat = true;
-    module_ = std::make_unique<tavosim::PtyModule>(std::move(config));
-    ASSERT_TRUE(module_->Start()) << module_->LastError();
-    setenv(EnvName().c_str(), module_->SlavePath().c_str(), 1);
-    platform::InstallClock(&clock_);
-    tavolink_SetMessageSender(CollectTrace);
-    ASSERT_EQ(tavolink_Init(kComPort, 115200, &slot_), TAVOLINK_OK);
-    tavolink_SetSpy(&window_, 0x400, slot_);
+  void Open(tavosim::ModuleConfig config = {}) {
+    pty_ = std::make_unique<PtySlot>();
+    ASSERT_NO_FATAL_FAILURE(pty_->Start(kComPort, std::move(config)));
+    ASSERT_EQ(pty_->Bind(), TAVOLINK_OK);
+    slot_ = pty_->slot;
     tavolink_SetTATTimeOut(kRequestTimeOutMs, kRequestTimeOutMs, slot_);
     tavolink_SetTATDelay(1, 7, 11, 0, slot_);  // open, request, retry delays
     ASSERT_EQ(tavolink_OpenSession(slot_), TAVOLINK_OK);
     Core().ClearRequests();
     clock_.ClearSleeps();
-    ClearTrace();
+    TraceLog::Instance().Clear();
   }
 
-  tavosim::Module& Core() { return module_->Core(); }
+  tavosim::Module& Core() { return pty_->Core(); }
   CChannel& Channel() { return *Manager().Channel(slot_); }
   CTATRequest& Tat() { return Channel().tat; }
-
   std::vector<tavosim::RequestRecord> Requests(tavosim::RequestKind kind) {
     return Core().Requests(kind);
   }
@@ -160,14 +155,15 @@ class SimSession : public ::testing::Test {
     return out;
   }
   uint32_t SectionAddress(uint8_t id) { return Core().GetSection(id)->address; }
-  tavosim::Bytes Payload(uint8_t id) { return tavosim::SectionPayload(*Core().CommittedImage(id)); }
-
-  static std::string EnvName() { return "TAVOLINK_COM" + std::to_string(kComPort); }
+  tavosim::Bytes Payload(uint8_t id) { return pty_->Payload(id); }
+  static std::vector<std::string> TraceLines() { return TraceLog::Instance().Lines(); }
+  static int CountTrace(const std::string& line) {
+    return static_cast<int>(TraceLog::Instance().Count(line));
+  }
 
   SkipSleepClock clock_;
-  std::unique_ptr<tavosim::PtyModule> module_;
+  std::unique_ptr<PtySlot> pty_;
   int32_t slot_ = -1;
-  int window_ = 0;
 };
 
 }  // namespace tavo::test
