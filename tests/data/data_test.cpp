@@ -59,7 +59,7 @@ TEST_F(Data, NamedSectionsReadAndWriteTheirPayload) {
     uint32_t size = 0;
     EXPECT_EQ(s.read(nullptr, 0, &size, slot_), TAVOLINK_OK);  // the size to allocate
     EXPECT_EQ(size, 100u);
-    EXPECT_TRUE(Requests(RequestKind::kReadMemory).empty());
+    EXPECT_TRUE(Core().Requests(RequestKind::kReadMemory).empty());
     std::vector<uint8_t> buffer(99, 0xEE);
     size = 0;
     EXPECT_EQ(s.read(buffer.data(), 99, &size, slot_), TAVOLINK_BUFFER_TOO_SHORT);
@@ -203,7 +203,7 @@ TEST_F(Data, RecordsOfShortSectionsAreRefusedBeforeAnythingChanges) {
   EXPECT_EQ(tavolink_ReadCalibrationInfos(record, slot_), TAVOLINK_BUFFER_TOO_SHORT);
   EXPECT_EQ(tavolink_WriteCalibrationInfos(record, slot_), TAVOLINK_BUFFER_TOO_SHORT);
   EXPECT_EQ(Bytes(record, record + 84), Bytes(84, 0xEE));
-  EXPECT_TRUE(Requests(RequestKind::kWriteMemory).empty());
+  EXPECT_TRUE(Core().Requests(RequestKind::kWriteMemory).empty());
 }
 
 TEST_F(Data, ImeiReadChecksTheCheckDigit) {
@@ -273,8 +273,8 @@ TEST_F(Data, ImeiWriteGoesThroughTheVault) {
     CVaultLoader::OverrideLibraryName(c.vault);
     EXPECT_EQ(tavolink_WriteIMEI(c.text, slot_), c.status);
     EXPECT_EQ(Payload(18), c.stored.empty() ? c.payload : c.stored);
-    EXPECT_EQ(Requests(RequestKind::kSectionInfo).size(), c.status == 1 ? 2u : 1u);
-    EXPECT_EQ(Requests(RequestKind::kWriteMemory).empty(), c.status != 1);
+    EXPECT_EQ(Core().Requests(RequestKind::kSectionInfo).size(), c.status == 1 ? 2u : 1u);
+    EXPECT_EQ(Core().Requests(RequestKind::kWriteMemory).empty(), c.status != 1);
     // The section information of the write shows the section in hexadecimal too.
     EXPECT_EQ(TraceLog::Instance().CountPrefix("ReadSectionInfo ID:18 (0x12) Size:0x"), 1u);
   }

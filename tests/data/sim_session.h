@@ -39,35 +39,10 @@ class SkipSleepClock final : public platform::Clock {
                std::chrono::duration_cast<std::chrono::milliseconds>(since).count()) +
            skipped_;
   }
-  void Sleep(uint32_t ms) override {
-    skipped_ += ms;
-    const std::lock_guard<std::mutex> lock(mutex_);
-    sleeps_.push_back(ms);
-    if (onSleep_) {
-      onSleep_(sleeps_.size() - 1, ms);
-    }
-  }
-  // Runs at every sleep with its index since the last ClearSleeps: sleeps
-  // fall between requests, so a test can arm a module fault for exactly the
-  // next request of a sequence.
-  void OnSleep(std::function<void(size_t index, uint32_t ms)> hook) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    onSleep_ = std::move(hook);
-  }
-  std::vector<uint32_t> Sleeps() const {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return sleeps_;
-  }
-  void ClearSleeps() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    sleeps_.clear();
-  }
+  void Sleep(uint32_t ms) override { skipped_ += ms; }
 
  private:
   static inline thread_local uint32_t skipped_ = 0;
-  mutable std::mutex mutex_;
-  std::vector<uint32_t> sleeps_;
-  std::function<void(size_t, uint32_t)> onSleep_;
 };
 
 // A simulated module on a pty, mapped to a COM port, and the slot bound to it.
@@ -136,24 +111,12 @@ class SimSession : public ::testing::Test {
     tavolink_SetTATDelay(1, 7, 11, 0, slot_);  // open, request, retry delays
     ASSERT_EQ(tavolink_OpenSession(slot_), TAVOLINK_OK);
     Core().ClearRequests();
-    clock_.ClearSleeps();
     TraceLog::Instance().Clear();
   }
 
   tavosim::Module& Core() { return pty_->Core(); }
   CChannel& Channel() { return *Manager().Channel(slot_); }
   CTATRequest& Tat() { return Channel().tat; }
-  std::vector<tavosim::RequestRecord> Requests(tavosim::RequestKind kind) {
-    return Core().Requests(kind);
-  }
-  // (address, count) of the memory requests of one kind, in order.
-  std::vector<std::pair<uint32_t, uint32_t>> MemoryRequests(tavosim::RequestKind kind) {
-    std::vector<std::pair<uint32_t, uint32_t>> out;
-    for (const tavosim::RequestRecord& r : Core().Requests(kind)) {
-      out.emplace_back(r.address, r.count);
-    }
-    return out;
-  }
   uint32_t SectionAddress(uint8_t id) { return Core().GetSection(id)->address; }
   tavosim::Bytes Payload(uint8_t id) { return pty_->Payload(id); }
   static std::vector<std::string> TraceLines() { return TraceLog::Instance().Lines(); }

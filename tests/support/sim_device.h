@@ -43,11 +43,23 @@
 #include "platform/clock.h"
 #include "platform/serial_device.h"
 #include "serial/serial_port.h"
-#include "support/line_records.h"
 #include "tavosim/line_pacer.h"
 #include "tavosim/module.h"
 
 namespace tavo::test {
+
+using ByteVector = std::vector<uint8_t>;
+
+// What the line records of the library's use of it.
+struct ConfigureRecord {
+  platform::LineSettings settings;
+  uint32_t atMs = 0;  // virtual time of the change
+};
+struct WriteRecord {
+  ByteVector bytes;
+  platform::LineSettings settings;  // line settings in force when written
+  uint32_t atMs = 0;                // virtual time of the write
+};
 
 class SimLine : public std::enable_shared_from_this<SimLine> {
  public:
