@@ -146,8 +146,12 @@ typedef intptr_t (*tavolink_MessageSender)(void* window, uint32_t message, uintp
                                            intptr_t lParam);
 
 /* The serial spy of the service gateway (installed through its set-serial-spy
- * service): it sees every byte that passes a slot's port, with direction 1 for
- * bytes written to the module and 0 for bytes read, on the calling thread. */
+ * service): it sees every byte that passes a slot's port exactly once and in
+ * order, with direction 1 for bytes written to the module (one call per
+ * write) and 0 for bytes read, on the calling thread. Bytes read are shown
+ * grouped by read: one call for each piece that the library took from what
+ * the port had received at once (a frame may come in several pieces, and one
+ * piece never reaches past the end of the frame it belongs to). */
 typedef void (*tavolink_SpyCallback)(uint32_t context, uint32_t direction, const uint8_t* bytes,
                                      uint32_t count);
 

@@ -93,8 +93,10 @@ std::optional<Bytes> Module::Serve(const Bytes& frame, RequestRecord& record, ui
   if (message == c.readSerial.request && param1 == c.readSerial.answer &&
       addressedTo(c.processTat)) {
     record.kind = RequestKind::kReadSerial;
-    Bytes payload(kParamsSize, 0);
-    payload.insert(payload.end(), config_.otp.begin(), config_.otp.end());
+    // Built at its full size first: GCC 12 misreads an insert into a
+    // 4-byte vector as an overflow.
+    Bytes payload(kParamsSize + config_.otp.size(), 0);
+    std::copy(config_.otp.begin(), config_.otp.end(), payload.begin() + kParamsSize);
     return Answer(c.processTat, c.readSerial.answer, payload);
   }
   if (message == c.infoSection.request && (param1 >> 8) == 0xCC && addressedTo(c.processPmg)) {

@@ -1,10 +1,11 @@
 // One open serial device: the operating-system side of a COM port.
 //
-// The library speaks to a module in two line modes. In TAT mode a read of n
-// bytes returns when all have arrived or when 100 ms have passed since the
-// read began; in loader mode a read returns at once with what is there, and
-// the module's XON/XOFF pauses what we send. The termios implementation lives
-// in serial_device_termios.cpp; tests may put a scripted device in its place.
+// The library speaks to a module in two line modes; in loader mode the
+// module's XON/XOFF pauses what we send. A read hands over what the device
+// has received, as much as fits, and waits only when nothing has arrived yet:
+// the port above it buffers the bytes and keeps the timing rules of each mode.
+// The termios implementation lives in serial_device_termios.cpp; tests put
+// a simulated line in its place.
 #pragma once
 
 #include <cstdint>
@@ -30,10 +31,11 @@ class SerialDevice {
   virtual bool Configure(const LineSettings& settings) = 0;
   // Drops everything pending in both directions.
   virtual void Purge() = 0;
-  // Reads up to count bytes following the timing of the configured mode.
-  // Returns the number of bytes read (possibly 0), or -1 when the device
-  // failed (it vanished, or the descriptor is broken).
-  virtual int32_t Read(uint8_t* buffer, uint32_t count) = 0;
+  // Reads what has arrived, up to capacity bytes. When nothing has, waits up
+  // to waitMs for the first bytes (0: returns at once). Returns the number of
+  // bytes read (0 when none came), or -1 when the device failed (it
+  // vanished, or the descriptor is broken).
+  virtual int32_t Read(uint8_t* buffer, uint32_t capacity, uint32_t waitMs) = 0;
   // Writes all bytes, waiting for room in slices of at most 100 ms. Gives up
   // early when shouldStop() turns true. Returns the number written, or -1 on
   // failure (device vanished, stopped before anything was written).

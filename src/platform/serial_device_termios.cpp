@@ -22,8 +22,6 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// In TAT mode a read waits this long in all for the bytes asked for.
-constexpr auto kTatReadWindow = std::chrono::milliseconds(100);
 // No single wait of a write lasts longer, so a stop request is seen in time.
 constexpr int kWriteSliceMs = 100;
 // In TAT mode nothing may hold our output back; a transmit queue that does
@@ -137,7 +135,7 @@ class TermiosDevice final : public SerialDevice {
 
   bool Configure(const LineSettings& settings) override;
   void Purge() override;
-  int32_t Read(uint8_t* buffer, uint32_t count) override;
+  int32_t Read(uint8_t* buffer, uint32_t capacity, uint32_t waitMs) override;
   int32_t Write(const uint8_t* bytes, uint32_t count,
                 const std::function<bool()>& shouldStop) override;
 
@@ -219,15 +217,16 @@ bool TermiosDevice::WaitFor(short events, int ms) const {
   return (entry.revents & events) != 0 || (entry.revents & kBroken) == 0;
 }
 
-int32_t TermiosDevice::Read(uint8_t* buffer, uint32_t count) {
-  const uint32_t wanted = count > INT32_MAX ? INT32_MAX : count;
-  const auto deadline = SteadyClock::now() + kTatReadWindow;
-  uint32_t got = 0;
-  while (got < wanted) {
-    const ssize_t n = read(fd_, buffer + got, wanted - got);
+int32_t TermiosDevice::Read(uint8_t* buffer, uint32_t capacity, uint32_t waitMs) {
+  const uint32_t room = capacity > INT32_MAX ? INT32_MAX : capacity;
+  if (room == 0) {
+    return 0;
+  }
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(waitMs);
+  for (;;) {
+    const ssize_t n = read(fd_, buffer, room);
     if (n > 0) {
-      got += static_cast<uint32_t>(n);
-      continue;
+      return static_cast<int32_t>(n);
     }
     if (n == 0) {
       return -1;  // end of file: the other side hung up
@@ -238,18 +237,14 @@ int32_t TermiosDevice::Read(uint8_t* buffer, uint32_t count) {
     if (errno != EAGAIN && errno != EWOULDBLOCK) {
       return -1;  // EIO, ENXIO: the device is gone
     }
-    if (mode_ == LineMode::Loader) {
-      break;
-    }
     const int left = MillisecondsUntil(deadline);
     if (left == 0) {
-      break;
+      return 0;
     }
     if (!WaitFor(POLLIN, left)) {
       return -1;
     }
   }
-  return static_cast<int32_t>(got);
 }
 
 int32_t TermiosDevice::Write(const uint8_t* bytes, uint32_t count,

@@ -1,5 +1,7 @@
 #include "serial/serial_port.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "platform/clock.h"
@@ -13,6 +15,9 @@ constexpr uint32_t kSpyWritten = 1;
 
 // The line needs a moment after opening before the module's bytes count.
 constexpr uint32_t kSettleMs = 100;
+
+// In TAT mode a read waits this long in all for the bytes asked for.
+constexpr uint32_t kTatReadWindowMs = 100;
 
 }  // namespace
 
@@ -30,6 +35,7 @@ bool CSerialPort::Open(bool tatMode) {
     device_ = std::move(device);
     lineLost_.store(false, std::memory_order_release);
     device_->Purge();
+    DiscardReceived();
     ConfigureLocked(tatMode, false);
     open_.store(true, std::memory_order_release);
   }
@@ -62,6 +68,9 @@ void CSerialPort::Configure(bool tatMode, bool linesOn) {
 }
 
 void CSerialPort::ConfigureLocked(bool tatMode, bool linesOn) {
+  // New line settings purge the device; what the old ones received goes too.
+  DiscardReceived();
+  tatMode_ = tatMode;
   platform::LineSettings settings;
   settings.baudRate = baudRate_;
   settings.mode = tatMode ? platform::LineMode::Tat : platform::LineMode::Loader;
@@ -89,9 +98,15 @@ void CSerialPort::Purge() {
   if (device_) {
     device_->Purge();
   }
+  DiscardReceived();
+}
+
+void CSerialPort::SetReadAhead(uint32_t bytes) {
+  readAhead_ = bytes < 1 ? 1 : (bytes > kReadAhead ? kReadAhead : bytes);
 }
 
 void CSerialPort::ReleaseLocked() {
+  DiscardReceived();
   device_.reset();
   open_.store(false, std::memory_order_release);
 }
@@ -124,22 +139,90 @@ bool CSerialPort::Read(uint8_t* buffer, uint32_t count) {
   if (buffer == nullptr && count > 0) {
     return false;
   }
+  ApplyDiscards();
+  uint32_t got = TakeBuffered(buffer, count);
+  Fill fill = Fill::kData;
+  if (got < count) {
+    // TAT mode: the bytes asked for, or 100 ms in all; loader mode: what is
+    // there now.
+    const uint32_t start = platform::TickCount();
+    while (got < count) {
+      uint32_t waitMs = 0;
+      if (tatMode_) {
+        const uint32_t elapsed = platform::Elapsed(start, platform::TickCount());
+        waitMs = elapsed < kTatReadWindowMs ? kTatReadWindowMs - elapsed : 0;
+      }
+      fill = Refill(waitMs);
+      if (fill != Fill::kData) {
+        break;
+      }
+      got += TakeBuffered(buffer + got, count - got);
+    }
+  }
+  // A device that failed fails the read, as an unbuffered read fails: what
+  // came before the failure is not shown.
+  if (fill == Fill::kClosed || fill == Fill::kLost) {
+    return false;
+  }
+  Spy(kSpyRead, buffer, got);
+  return got == count;
+}
+
+std::span<const uint8_t> CSerialPort::Received() {
+  ApplyDiscards();
+  if (rxNext_ == rxEnd_ && Refill(tatMode_ ? kTatReadWindowMs : 0) != Fill::kData) {
+    return {};
+  }
+  return {rx_.data() + rxNext_, rxEnd_ - rxNext_};
+}
+
+void CSerialPort::Consume(uint32_t count) {
+  const uint32_t n = std::min(count, rxEnd_ - rxNext_);
+  Spy(kSpyRead, rx_.data() + rxNext_, n);
+  rxNext_ += n;
+}
+
+void CSerialPort::ApplyDiscards() {
+  // The one atomic load of a read: a purge, close or reopening since the
+  // last read empties the buffer.
+  const uint32_t discards = discards_.load(std::memory_order_acquire);
+  if (discards != discardsSeen_) {
+    discardsSeen_ = discards;
+    rxNext_ = rxEnd_ = 0;
+  }
+}
+
+uint32_t CSerialPort::TakeBuffered(uint8_t* out, uint32_t count) {
+  const uint32_t n = std::min(count, rxEnd_ - rxNext_);
+  if (n > 0) {
+    std::memcpy(out, rx_.data() + rxNext_, n);
+  }
+  rxNext_ += n;
+  return n;
+}
+
+CSerialPort::Fill CSerialPort::Refill(uint32_t waitMs) {
   int32_t got = -1;
   {
     std::lock_guard<std::mutex> lock(deviceMutex_);
     if (!device_) {
-      return false;
+      return Fill::kClosed;
     }
-    got = device_->Read(buffer, count);
+    got = device_->Read(rx_.data(), readAhead_, waitMs);
+    // Every discard counted so far is behind us: it emptied the buffer, and
+    // the device was purged or replaced with it, so these bytes are new.
+    discardsSeen_ = discards_.load(std::memory_order_acquire);
   }
   if (got < 0) {
     // The device is gone (unplugged adapter, closed pty): every later read
     // would fail at once, so the receivers are told to stop waiting.
     lineLost_.store(true, std::memory_order_release);
-    return false;
+    rxNext_ = rxEnd_ = 0;
+    return Fill::kLost;
   }
-  Spy(kSpyRead, buffer, static_cast<uint32_t>(got));
-  return static_cast<uint32_t>(got) == count;
+  rxNext_ = 0;
+  rxEnd_ = static_cast<uint32_t>(got);
+  return got > 0 ? Fill::kData : Fill::kNothing;
 }
 
 void CSerialPort::SetSpy(uint32_t context, tavolink_SpyCallback callback) {

@@ -1,5 +1,8 @@
 #include "tat/frame_receiver.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "tat/frame_bytes.h"
 
 namespace tavo {
@@ -80,6 +83,27 @@ FrameReceiver::Event FrameReceiver::Feed(uint8_t byte) {
   }
   Reset();
   return Event::kFrameSkipped;
+}
+
+uint32_t FrameReceiver::FeedSome(const uint8_t* bytes, uint32_t count, bool& complete) {
+  complete = false;
+  uint32_t used = 0;
+  while (used < count) {
+    // Inside a frame of known size, every byte but its last is plain body:
+    // Feed would only store it.
+    if (!resetPending_ && frameSize_ != 0 && received_ + 1 < frameSize_) {
+      const uint32_t n = std::min(count - used, frameSize_ - 1 - received_);
+      std::memcpy(buffer_ + received_, bytes + used, n);
+      received_ += n;
+      used += n;
+      continue;
+    }
+    if (Feed(bytes[used++]) == Event::kFrameComplete) {
+      complete = true;
+      break;
+    }
+  }
+  return used;
 }
 
 }  // namespace tavo

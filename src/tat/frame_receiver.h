@@ -56,6 +56,11 @@ class FrameReceiver {
   // Starts looking for a new frame: nothing received, not synchronised.
   void Reset();
   Event Feed(uint8_t byte);
+  // Feeds bytes in order until a frame is complete or they run out, exactly
+  // as Feed would one by one, but copying the body of a frame whose size is
+  // known in one piece. Returns the bytes taken; complete tells whether the
+  // last of them completed a frame (the bytes after it are not taken).
+  uint32_t FeedSome(const uint8_t* bytes, uint32_t count, bool& complete);
 
   // Bytes of the current frame in the buffer (after kFrameComplete: the
   // whole frame, until the next Feed starts a new one).

@@ -1,9 +1,15 @@
 // The request/answer exchange of the TAT protocol and the two receivers used
 // while a module enters TAT mode.
 //
-// Every receiver reads the port one byte at a time; in TAT mode a read that
-// finds nothing returns after 100 ms, so the deadlines below are tested at
-// least that often. Nothing sleeps here otherwise.
+// Every receiver takes what the port has received in one piece and feeds it
+// to its frame receiver byte by byte, consuming only the bytes that belong to
+// it: what follows stays in the port for the next reader. The deadline is
+// tested once per piece; when nothing has come, the port waits at most 100 ms
+// in TAT mode, so the deadlines below are tested at least that often, and no
+// clock is read per byte. Nothing sleeps here otherwise.
+#include <algorithm>
+#include <span>
+
 #include "platform/clock.h"
 #include "serial/serial_port.h"
 #include "tat/frame_receiver.h"
@@ -15,16 +21,11 @@ namespace {
 // The module's ready frames are over once it has been quiet this long.
 constexpr int32_t kReadyQuietMs = 500;
 
-bool ReadOneByte(CSerialPort& port, uint8_t& byte) { return port.Read(&byte, 1); }
-
-bool TimedOutSince(uint32_t start, int32_t timeOutMs) {
-  return platform::TimedOut(start, timeOutMs, platform::TickCount());
-}
-
-// A vanished device makes every read fail at once; waiting out the deadline
-// would only spin, so the wait ends as if it had timed out.
-bool GiveUp(const CSerialPort& port, uint32_t start, int32_t timeOutMs) {
-  return port.LineLost() || TimedOutSince(start, timeOutMs);
+// A vanished device (or a port closed under the receiver) makes every read
+// fail at once; waiting out the deadline would only spin, so the wait ends as
+// if it had timed out.
+bool GiveUp(const CSerialPort& port, uint32_t start, int32_t timeOutMs, uint32_t now) {
+  return port.LineLost() || !port.IsOpen() || platform::TimedOut(start, timeOutMs, now);
 }
 
 }  // namespace
@@ -38,9 +39,11 @@ int32_t CTATRequest::ReadAnswer(uint8_t* buffer, uint32_t bufferSize, uint16_t e
   // The deadline covers everything from here, skipped frames included.
   FrameReceiver receiver(buffer, bufferSize, expectedCode);
   for (;;) {
-    uint8_t byte = 0;
-    if (ReadOneByte(*serialPort, byte) &&
-        receiver.Feed(byte) == FrameReceiver::Event::kFrameComplete) {
+    const std::span<const uint8_t> bytes = serialPort->Received();
+    bool complete = false;
+    serialPort->Consume(
+        receiver.FeedSome(bytes.data(), static_cast<uint32_t>(bytes.size()), complete));
+    if (complete) {
       uint32_t position = 0;
       const uint8_t checksum = FrameChecksum(buffer, bufferSize, &position);
       if (position < bufferSize && buffer[position] == checksum) {
@@ -48,7 +51,7 @@ int32_t CTATRequest::ReadAnswer(uint8_t* buffer, uint32_t bufferSize, uint16_t e
       }
       return TAVOLINK_FRAME_CHECKSUM_ERROR;
     }
-    if (GiveUp(*serialPort, start, timeOutMs)) {
+    if (GiveUp(*serialPort, start, timeOutMs, platform::TickCount())) {
       // Short probes of a module that may not be there end silently.
       if (timeOutMs == requestTimeOut) {
         Tracef("Time out request %d ms - Data : Read = %d / Expected = %d Bytes", timeOutMs,
@@ -65,11 +68,14 @@ int32_t CTATRequest::WaitForByte(uint8_t value) {
   }
   const uint32_t start = platform::TickCount();
   for (;;) {
-    uint8_t byte = 0;
-    if (ReadOneByte(*serialPort, byte) && byte == value) {
+    const std::span<const uint8_t> bytes = serialPort->Received();
+    const auto found = std::find(bytes.begin(), bytes.end(), value);
+    const bool seen = found != bytes.end();
+    serialPort->Consume(static_cast<uint32_t>(found - bytes.begin()) + (seen ? 1 : 0));
+    if (seen) {
       return TAVOLINK_OK;
     }
-    if (GiveUp(*serialPort, start, requestTimeOut)) {
+    if (GiveUp(*serialPort, start, requestTimeOut, platform::TickCount())) {
       return TAVOLINK_ACKNOWLEDGEMENT_ERROR;
     }
   }
@@ -87,21 +93,26 @@ int32_t CTATRequest::ReadReadyFrames(uint8_t* buffer, int32_t timeOutMs, int32_t
   const uint32_t start = platform::TickCount();
   uint32_t lastByte = start;
   for (;;) {
-    uint8_t byte = 0;
-    if (ReadOneByte(*serialPort, byte)) {
-      lastByte = platform::TickCount();
-      // Frames of any code count; the buffer keeps the last complete one.
-      if (receiver.Feed(byte) == FrameReceiver::Event::kFrameComplete) {
-        ++frames;
-        if (frameCount != nullptr) {
-          *frameCount = frames;
-        }
-      }
+    const std::span<const uint8_t> bytes = serialPort->Received();
+    // Frames of any code count; the buffer keeps the last complete one.
+    for (uint32_t used = 0; used < bytes.size();) {
+      bool complete = false;
+      used += receiver.FeedSome(bytes.data() + used, static_cast<uint32_t>(bytes.size()) - used,
+                                complete);
+      frames += complete ? 1 : 0;
     }
-    if (GiveUp(*serialPort, start, timeOutMs)) {
+    serialPort->Consume(static_cast<uint32_t>(bytes.size()));
+    if (frameCount != nullptr) {
+      *frameCount = frames;
+    }
+    const uint32_t now = platform::TickCount();
+    if (!bytes.empty()) {
+      lastByte = now;
+    }
+    if (GiveUp(*serialPort, start, timeOutMs, now)) {
       return TAVOLINK_MODULE_CONNECTION_FAILURE;
     }
-    if (frames > 0 && TimedOutSince(lastByte, kReadyQuietMs)) {
+    if (frames > 0 && platform::TimedOut(lastByte, kReadyQuietMs, now)) {
       return TAVOLINK_OK;
     }
   }

@@ -64,7 +64,7 @@ TEST(SimLine, XoffHoldsTheHostUntilXonInLoaderModeOnly) {
     line->Module().SendRaw({tavosim::kXoff});
     clock.Advance(1);
     uint8_t got = 0;
-    EXPECT_EQ(device->Read(&got, 1), loader ? 0 : 1);
+    EXPECT_EQ(device->Read(&got, 1, 0), loader ? 0 : 1);
 
     const Bytes request = frames::VersionRequest();
     int asked = 0;
@@ -120,8 +120,9 @@ TEST(SimLine, ASessionFromAtModeAndASectionReadTakeTheirLineTime) {
 Bytes ReadAll(platform::SerialDevice& device, size_t count) {
   Bytes out(count);
   size_t got = 0;
-  for (int32_t i = 0, n = 0; i < 50 && n >= 0 && got < count; ++i) {
-    n = device.Read(out.data() + got, static_cast<uint32_t>(count - got));
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (int32_t n = 0; n >= 0 && got < count && std::chrono::steady_clock::now() < end;) {
+    n = device.Read(out.data() + got, static_cast<uint32_t>(count - got), 100);
     got += n > 0 ? static_cast<size_t>(n) : 0;
   }
   out.resize(got);

@@ -13,7 +13,7 @@ class NullDevice final : public platform::SerialDevice {
  public:
   bool Configure(const platform::LineSettings&) override { return true; }
   void Purge() override {}
-  int32_t Read(uint8_t*, uint32_t) override { return 0; }
+  int32_t Read(uint8_t*, uint32_t, uint32_t) override { return 0; }
   int32_t Write(const uint8_t*, uint32_t count, const std::function<bool()>&) override {
     return static_cast<int32_t>(count);
   }

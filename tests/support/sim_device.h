@@ -8,9 +8,10 @@
 // UART or a USB adapter hands them over. The adaptor only moves bytes and
 // time; everything the module says and does comes from the model.
 //
-//   - Read, TAT mode: returns when `count` bytes are in or 100 ms have passed
-//     since the read began, moving the virtual clock to the moments the
-//     bytes become readable; loader mode returns at once with what is there.
+//   - Read: returns what the host can read now, up to the capacity; when
+//     nothing is there it moves the virtual clock on, at most the wait asked
+//     for, to the moment bytes become readable. In loader mode the host's
+//     driver swallows XON and XOFF.
 //   - Write: hands the bytes to the module with line timing and moves the
 //     clock by their line time (a real port's write returns when the bytes
 //     have left). In loader mode an XOFF from the module holds the write (in
@@ -63,7 +64,6 @@ struct WriteRecord {
 
 class SimLine : public std::enable_shared_from_this<SimLine> {
  public:
-  static constexpr uint32_t kTatReadWaitMs = 100;
   static constexpr uint32_t kWriteSliceMs = 100;
 
   static std::shared_ptr<SimLine> Create(platform::VirtualClock& clock,
@@ -262,19 +262,20 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
     return got;
   }
 
-  int32_t Read(uint64_t generation, uint8_t* buffer, uint32_t count) {
+  // What the host can read now, up to capacity; when nothing is there yet,
+  // time runs on (at most waitMs) until something is.
+  int32_t Read(uint64_t generation, uint8_t* buffer, uint32_t capacity, uint32_t waitMs) {
     std::lock_guard lock(mutex_);
     SyncLocked();
     if (DeadLocked(generation)) {
       return -1;
     }
-    const uint64_t limit = nowUs_ + kTatReadWaitMs * 1000;
-    const bool tat = settings_.mode == platform::LineMode::Tat;
+    const uint64_t limit = nowUs_ + static_cast<uint64_t>(waitMs) * 1000;
     uint32_t got = 0;
     for (;;) {
       PumpLocked(nowUs_);
-      got += TakeLocked(buffer + got, count - got);
-      if (got == count || !tat || nowUs_ >= limit || (dropPending_ && pacer_.Pending() == 0)) {
+      got += TakeLocked(buffer + got, capacity - got);
+      if (got > 0 || nowUs_ >= limit || (dropPending_ && pacer_.Pending() == 0)) {
         break;
       }
       AdvanceToLocked(NextEventLocked(limit));
@@ -356,8 +357,8 @@ class SimDevice final : public platform::SerialDevice {
     return line_->Configure(settings);
   }
   void Purge() override { line_->Purge(); }
-  int32_t Read(uint8_t* buffer, uint32_t count) override {
-    return line_->Read(generation_, buffer, count);
+  int32_t Read(uint8_t* buffer, uint32_t capacity, uint32_t waitMs) override {
+    return line_->Read(generation_, buffer, capacity, waitMs);
   }
   int32_t Write(const uint8_t* bytes, uint32_t count,
                 const std::function<bool()>& shouldStop) override {
