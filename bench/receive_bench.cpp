@@ -37,11 +37,12 @@
 #include <thread>
 #include <vector>
 
+#include "bench_clock.h"
 #include "interface/channel_manager.h"
 #include "serial/serial_port.h"
 #include "tat/tat_request.h"
-#include "tavosim/frame.h"
 #include "tavolink2.h"
+#include "tavosim/frame.h"
 #include "tavosim/pty_module.h"
 
 // Every read() and poll() of the objects linked here, counted per thread.
@@ -76,22 +77,13 @@ int __wrap_poll(pollfd* fds, nfds_t count, int timeoutMs) {
 
 namespace {
 
+using tavo::bench::ThreadCpuSeconds;
+using tavo::bench::WallSeconds;
+
 constexpr int32_t kFirstComPort = 41;
 constexpr uint32_t kSectionSize = 12000;
 constexpr uint32_t kLineBaud = 921600;
 constexpr int32_t kRequestDelayMs = 1;
-
-double ThreadCpuSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-double WallSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
 
 struct ThreadCounts {
   uint64_t calls = 0;
@@ -131,11 +123,13 @@ class Station {
   Station& operator=(const Station&) = delete;
 
   bool Ok() const { return ok_; }
-  void SetReadAhead(uint32_t bytes) { tavo::Manager().Channels()[slot_].serial.SetReadAhead(bytes); }
+  void SetReadAhead(uint32_t bytes) {
+    tavo::Manager().Channels()[slot_].serial.SetReadAhead(bytes);
+  }
   bool ReadSection(std::vector<uint8_t>& buffer) {
     uint32_t size = 0;
-    return tavolink_ReadRadioParameters(buffer.data(), static_cast<int32_t>(buffer.size()),
-                                        &size, slot_) == TAVOLINK_OK &&
+    return tavolink_ReadRadioParameters(buffer.data(), static_cast<int32_t>(buffer.size()), &size,
+                                        slot_) == TAVOLINK_OK &&
            size == kSectionSize - 8;
   }
 
@@ -248,8 +242,8 @@ void BM_FrameReceive(benchmark::State& state) {
     std::thread module([&] { WriteAll(pty.master, stream); });
     const ThreadCounts start = ThreadCounts::Now();
     for (int i = 0; i < kFrames; ++i) {
-      if (tat.ReadAnswer(answer.data(), static_cast<uint32_t>(answer.size()), kAnswerCode,
-                         1000) != TAVOLINK_OK) {
+      if (tat.ReadAnswer(answer.data(), static_cast<uint32_t>(answer.size()), kAnswerCode, 1000) !=
+          TAVOLINK_OK) {
         state.SkipWithError("a frame was not received");
         break;
       }

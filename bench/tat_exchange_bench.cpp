@@ -10,25 +10,17 @@
 
 #include <string>
 
+#include "bench_clock.h"
 #include "interface/channel_manager.h"
 #include "tavolink2.h"
 #include "tavosim/pty_module.h"
 
 namespace {
 
+using tavo::bench::ThreadCpuSeconds;
+using tavo::bench::WallSeconds;
+
 constexpr int32_t kComPort = 41;
-
-double ThreadCpuSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-double WallSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
 
 // A module already in TAT mode, bound to a slot with an open session.
 struct OpenModule {
