@@ -46,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 2; i < size; ++i) {
     const tavo::FrameReceiver::Event event = receiver.Feed(data[i]);
     if (event == tavo::FrameReceiver::Event::kFrameComplete) {
-      frames.emplace_back(i, std::vector<uint8_t>(buffer.begin(),
-                                                  buffer.begin() + receiver.Received()));
+      frames.emplace_back(
+          i, std::vector<uint8_t>(buffer.begin(), buffer.begin() + receiver.Received()));
     }
     Check(receiver.Received() <= capacity);
     Check(receiver.FrameSize() <= capacity);
@@ -75,9 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     i += used;
     if (complete) {
       Check(next < frames.size() && frames[next].first == i - 1);
-      Check(std::equal(frames[next].second.begin(), frames[next].second.end(),
-                       pieceBuffer.begin()) &&
-            pieces.Received() == frames[next].second.size());
+      Check(
+          std::equal(frames[next].second.begin(), frames[next].second.end(), pieceBuffer.begin()) &&
+          pieces.Received() == frames[next].second.size());
       ++next;
     }
   }

@@ -34,6 +34,7 @@ class CConfigFile {
   static constexpr std::size_t kLinkPrefixLength = 11;
 
   CConfigFile() = default;
+  ~CConfigFile() = default;
   CConfigFile(const CConfigFile&) = delete;
   CConfigFile& operator=(const CConfigFile&) = delete;
 

@@ -41,8 +41,8 @@ class ReceiveBuffer : public ::testing::Test {
   }
   // Receives one frame with the code into the session's frame buffer.
   int32_t Receive(uint16_t code, int32_t timeOutMs) {
-    return tat_.ReadAnswer(tat_.Commands().frame.data(), CPlatformCommands::kFrameBufferSize,
-                           code, timeOutMs);
+    return tat_.ReadAnswer(tat_.Commands().frame.data(), CPlatformCommands::kFrameBufferSize, code,
+                           timeOutMs);
   }
   Bytes Frame(size_t size) const {
     return Bytes(tat_.Commands().frame.begin(), tat_.Commands().frame.begin() + size);
