@@ -252,6 +252,7 @@ TEST_F(Trace, IdentityLineAndDownloadSettingsFromTheConfigurationFile) {
   EXPECT_EQ(channel.downloader.EraseFlashDelay(), 30);
   EXPECT_EQ(channel.downloader.FlowControlDelay(), 0);
   EXPECT_EQ(channel.downloader.BaudRateDelay(), 0);  // a negative delay counts as none
+  EXPECT_EQ(channel.downloader.DownloadDelay(), 0);
 
   std::ofstream(dir_ + "/TavoLink2.Ini")
       << "[TIMEOUT]\nBLOCKTIMEOUT=\n[DOWNLOAD_DELAY]\nDOWNLOAD=\n";
