@@ -115,14 +115,8 @@ class SimSession : public ::testing::Test {
   }
 
   tavosim::Module& Core() { return pty_->Core(); }
-  CChannel& Channel() { return *Manager().Channel(slot_); }
-  CTATRequest& Tat() { return Channel().tat; }
-  uint32_t SectionAddress(uint8_t id) { return Core().GetSection(id)->address; }
+  CTATRequest& Tat() { return Manager().Channel(slot_)->tat; }
   tavosim::Bytes Payload(uint8_t id) { return pty_->Payload(id); }
-  static std::vector<std::string> TraceLines() { return TraceLog::Instance().Lines(); }
-  static int CountTrace(const std::string& line) {
-    return static_cast<int>(TraceLog::Instance().Count(line));
-  }
 
   SkipSleepClock clock_;
   std::unique_ptr<PtySlot> pty_;

@@ -18,12 +18,9 @@ class Pty {
  public:
   Pty() {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
-      CloseMaster();
-      return;
-    }
     char name[128] = {};
-    if (ptsname_r(master_, name, sizeof name) != 0) {
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
+        ptsname_r(master_, name, sizeof name) != 0) {
       CloseMaster();
       return;
     }

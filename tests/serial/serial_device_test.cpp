@@ -19,21 +19,6 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
-class TempDir : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tavo_serial_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::string Write(const std::string& name, const std::string& text) const {
-    std::ofstream(dir_ + "/" + name) << text;
-    return dir_ + "/" + name;
-  }
-  std::string dir_;
-};
-
 // --- COM port numbers -------------------------------------------------------
 
 struct PathCase {
@@ -56,40 +41,36 @@ const PathCase kPathCases[] = {
     {0, nullptr, "[PORTS]\nCOM0=/dev/ttyUSB1\n", "/dev/ttyUSB1"},
 };
 
-using ComPortPathTest = TempDir;
-
-TEST_F(ComPortPathTest, EnvironmentThenConfigurationFileThenOnBoardPort) {
+TEST(ComPortPath, EnvironmentThenConfigurationFileThenOnBoardPort) {
   // One variable and one file for all cases: both are read at each lookup.
+  const std::string ini = "/tmp/tavo_com_path_" + std::to_string(getpid()) + ".ini";
   for (const PathCase& c : kPathCases) {
     SCOPED_TRACE(testing::Message() << "COM" << c.port << " env " << (c.environment ? "set" : "-"));
     const std::string variable = "TAVOLINK_COM" + std::to_string(c.port);
     c.environment ? setenv(variable.c_str(), c.environment, 1) : unsetenv(variable.c_str());
-    std::filesystem::remove(dir_ + "/TavoLink2.Ini");
-    const std::string ini = c.ini ? Write("TavoLink2.Ini", c.ini) : dir_ + "/TavoLink2.Ini";
+    std::filesystem::remove(ini);
+    if (c.ini) std::ofstream(ini) << c.ini;
     EXPECT_EQ(platform::ComPortPath(c.port, ini), c.expected);
     unsetenv(variable.c_str());
   }
+  std::filesystem::remove(ini);
 }
 
 // --- Why an opening fails ---------------------------------------------------
 
-using OpenFailureTest = TempDir;
-
-TEST_F(OpenFailureTest, EachFailureSaysWhy) {
+TEST(OpenFailure, EachFailureSaysWhy) {
   Pty held;
   ASSERT_TRUE(held.Ok());
   const auto holder = platform::OpenSerialDevice(held.SlavePath());
   ASSERT_NE(holder, nullptr);
-  mkdir((dir_ + "/directory").c_str(), 0700);
   const struct {
     std::string path;
     const char* reason;
   } cases[] = {
       {"", "no device path"},
-      {dir_ + "/no-such-tty", "No such file or directory"},
-      {Write("plain-file", "x"), "not a terminal"},
+      {"/dev/no-such-tty-for-tavolink", "No such file or directory"},
       {"/dev/null", "not a terminal"},
-      {dir_ + "/directory", "Is a directory"},
+      {"/tmp", "Is a directory"},
       {"/sys/kernel/notes", "Permission denied"},  // read-only, even for root
       {held.SlavePath(), "held by another program"},
   };

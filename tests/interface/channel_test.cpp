@@ -1,9 +1,19 @@
-// Slot binding, the all-slots settings rules and the retired names, through
-// the exported C functions.
+// The channel slots through the exported C functions: slot binding, the
+// all-slots settings rules, the retired names, and trace lines (to the host's
+// message sender, to a log file, both, and the configuration identity line).
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "config/config_file.h"
 #include "interface/channel_manager.h"
+#include "platform/clock.h"
 #include "support/null_device.h"
+#include "support/trace_log.h"
 #include "tavolink2.h"
 
 namespace tavo {
@@ -11,15 +21,33 @@ namespace {
 
 CChannel& Slot(int32_t i) { return Manager().Channels()[static_cast<size_t>(i)]; }
 
+using test::TraceLog;
+
+// Every slot is freed and every trace setting reset afterwards.
 class SlotBinding : public ::testing::Test {
  protected:
+  void SetUp() override {
+    TraceLog::InstallSender();
+    char pattern[] = "/tmp/tavotraceXXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    logPath_ = dir_ + "/trace.log";
+  }
   void TearDown() override {
     for (CChannel& channel : Manager().Channels()) {
       channel.serial.Close();
       channel.Close();
     }
+    TraceLog::Detach();
+    TraceLog::Instance().Clear();
+    tavolink_SetSpy(nullptr, 0, -1);
+    tavolink_SetInfoOptions(0, nullptr, 0, -1);
+    std::filesystem::remove_all(dir_);
   }
+  std::string dir_;
+  std::string logPath_;
 };
+using Trace = SlotBinding;
 
 TEST_F(SlotBinding, SixteenSlotsThenBusyAndTheLowestFreeSlotAfterAClose) {
   uint32_t version = 0;
@@ -93,17 +121,6 @@ TEST_F(SlotBinding, SettingsReachOneSlotOrAllSixteen) {
   EXPECT_EQ(Slot(5).downloader.DownloadWindow(), &window);
   EXPECT_EQ(Slot(5).downloader.DownloadMessage(), 0x400u);
   EXPECT_EQ(Slot(6).downloader.DownloadWindow(), nullptr);
-  // The trace delay is kept unless positive, on the slot's three links.
-  static const char name[] = "/tmp/unused.log";
-  tavolink_SetInfoOptions(1, name, 25, 1);
-  tavolink_SetInfoOptions(2, nullptr, -5, 1);
-  for (const CLinkBase* link :
-       {static_cast<const CLinkBase*>(&Slot(1)), static_cast<const CLinkBase*>(&Slot(1).tat),
-        static_cast<const CLinkBase*>(&Slot(1).downloader)}) {
-    EXPECT_EQ(link->logToFile, 2);
-    EXPECT_EQ(link->logFileName, nullptr);
-    EXPECT_EQ(link->traceDelay, 25);
-  }
 }
 
 TEST_F(SlotBinding, ChangeTatBaudrateSetsTheTimeOutAndStopsAtTheFirstHeldPort) {
@@ -146,11 +163,6 @@ TEST_F(SlotBinding, RetiredNamesAnswerUnsupported) {
 TEST_F(SlotBinding, DownloadSettingsWhenNothingRuns) {
   CDownloader& downloader = Slot(0).downloader;
   EXPECT_EQ(downloader.CloseSession(), TAVOLINK_OK);
-  downloader.SetDelays(2, -5, 10, 0, 3);
-  EXPECT_FALSE(downloader.DelayByThread());
-  EXPECT_EQ(downloader.FlowControlDelay(), 0);
-  EXPECT_EQ(downloader.EraseFlashDelay(), 10);
-  EXPECT_EQ(downloader.BaudRateDelay(), 3);
   downloader.SetBlockTimeOut(-3);
   EXPECT_EQ(downloader.BlockTimeOut(), 100);
   uint8_t digest[16] = {};
@@ -159,6 +171,98 @@ TEST_F(SlotBinding, DownloadSettingsWhenNothingRuns) {
   digest[15] = 1;
   downloader.SetDigest(digest);
   EXPECT_TRUE(downloader.DigestPresent());
+}
+
+// --- Trace lines ------------------------------------------------------------
+
+TEST_F(Trace, WindowLinesCarryTheSlotAndTheirLengthAndAreCutTo255) {
+  int window = 0;
+  tavolink_SetSpy(&window, 0x1234, 12);
+  Manager().Channels()[12].tat.Trace("Close");
+  Manager().Channels()[12].downloader.Trace(std::string(600, 'x').c_str());
+  Manager().Channels()[1].Trace("nobody listens");
+  const std::vector<TraceLog::Message> got = TraceLog::Instance().Messages();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].window, &window);
+  EXPECT_EQ(got[0].message, 0x1234u);
+  EXPECT_EQ(got[0].line, "TT12 Close");
+  EXPECT_EQ(got[0].wParam, 10u);
+  EXPECT_EQ(got[1].line, "TT12 " + std::string(250, 'x'));
+  EXPECT_EQ(got[1].wParam, 255u);
+}
+
+// Only flag 1 writes the log: bare texts ending in CR LF, from every slot
+// that names the file. A log that cannot be written costs only its line. The
+// trace delay follows every line of its slot's three links; only a positive
+// one changes it.
+TEST_F(Trace, LogFileAndDelay) {
+  platform::VirtualClock clock;
+  platform::ScopedClock use(clock);
+  tavolink_SetSpy(TraceLog::Window(), 1, 0);
+  tavolink_SetInfoOptions(2, logPath_.c_str(), 0, 0);
+  Manager().Channels()[0].Trace("not logged");
+  EXPECT_NE(access(logPath_.c_str(), F_OK), 0);
+  tavolink_SetInfoOptions(1, logPath_.c_str(), 40, 0);
+  tavolink_SetInfoOptions(1, logPath_.c_str(), 0, 1);
+  Manager().Channels()[0].Trace("first");
+  Manager().Channels()[1].downloader.Trace("second");
+  Manager().Channels()[0].tat.Trace(std::string(400, 'y').c_str());
+  EXPECT_EQ(clock.TotalSlept(), 80u);
+  std::ifstream log(logPath_, std::ios::binary);
+  std::stringstream all;
+  all << log.rdbuf();
+  EXPECT_EQ(all.str(), "first\r\nsecond\r\n" + std::string(400, 'y') + "\r\n");
+  tavolink_SetInfoOptions(1, dir_.c_str(), -5, 0);  // a directory cannot be appended to
+  Manager().Channels()[0].Trace("still shown");
+  tavolink_SetInfoOptions(1, nullptr, 0, 0);
+  Manager().Channels()[0].downloader.Trace("null name");
+  EXPECT_EQ(TraceLog::Instance().Lines().back(), "null name");
+  EXPECT_EQ(TraceLog::Instance().Count("still shown"), 1u);
+  EXPECT_EQ(clock.TotalSlept(), 160u);
+}
+
+TEST_F(Trace, CloseSessionTracesBeforeAnswering) {
+  int32_t slot = -1;
+  ASSERT_EQ(tavolink_Init(42, 115200, &slot), TAVOLINK_OK);
+  tavolink_SetSpy(TraceLog::Window(), 1, slot);
+  EXPECT_EQ(tavolink_CloseSession(slot), TAVOLINK_OK);
+  EXPECT_EQ(tavolink_Close(slot), TAVOLINK_OK);
+  EXPECT_EQ(TraceLog::Instance().Lines(),
+            (std::vector<std::string>{"CloseSession", "Close", "CloseSession"}));
+}
+
+TEST_F(Trace, IdentityLineAndDownloadSettingsFromTheConfigurationFile) {
+  CChannel& channel = Manager().Channels()[5];
+  CConfigFile config;
+  config.SetPath(dir_ + "/TavoLink2.Ini");
+  channel.SetConfigFile(&config);
+  channel.SetSpy(TraceLog::Window(), 1);
+  EXPECT_EQ(channel.LogConfigIdentity(), TAVOLINK_OK);
+  std::ofstream(dir_ + "/TavoLink2.Ini")
+      << "[VERSION]\nVERSION=2.1\nDATE=2026-01-02\nREMARQUE=line 4\n"
+      << "[TIMEOUT]\nBLOCKTIMEOUT=50\n"
+      << "[DOWNLOAD_DELAY]\nDELAYBYTHREAD=TRUE\nERASEFLASH=30\nFLOWCONTROL=x\nBAUDRATE=-4\n";
+  EXPECT_EQ(channel.LogConfigIdentity(), TAVOLINK_OK);
+  EXPECT_EQ(TraceLog::Instance().Lines(),
+            (std::vector<std::string>{"CFG : ? - ", "CFG : 2.1 - 2026-01-02 (line 4)"}));
+  EXPECT_EQ(channel.LoadBlockTimeOut(), TAVOLINK_OK);
+  EXPECT_EQ(channel.downloader.BlockTimeOut(), 100);
+  EXPECT_EQ(channel.LoadDownloadDelays(), TAVOLINK_OK);
+  EXPECT_TRUE(channel.downloader.DelayByThread());
+  EXPECT_EQ(channel.downloader.EraseFlashDelay(), 30);
+  EXPECT_EQ(channel.downloader.FlowControlDelay(), 0);
+  EXPECT_EQ(channel.downloader.BaudRateDelay(), 0);  // a negative delay counts as none
+  EXPECT_EQ(channel.downloader.DownloadDelay(), 0);
+
+  std::ofstream(dir_ + "/TavoLink2.Ini")
+      << "[TIMEOUT]\nBLOCKTIMEOUT=\n[DOWNLOAD_DELAY]\nDOWNLOAD=\n";
+  EXPECT_EQ(channel.LoadBlockTimeOut(), TAVOLINK_CONFIG_INVALID_PARAMETER);
+  EXPECT_EQ(channel.LoadDownloadDelays(), TAVOLINK_CONFIG_INVALID_PARAMETER);
+  channel.SetConfigFile(nullptr);
+  EXPECT_EQ(channel.LogConfigIdentity(), TAVOLINK_CONFIG_NOT_SET);
+  EXPECT_EQ(channel.LoadBlockTimeOut(), TAVOLINK_CONFIG_NOT_SET);
+  EXPECT_EQ(channel.LoadDownloadDelays(), TAVOLINK_CONFIG_NOT_SET);
+  channel.SetConfigFile(&Manager().ConfigFile());
 }
 
 }  // namespace
