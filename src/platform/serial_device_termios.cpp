@@ -156,6 +156,8 @@ class TermiosDevice final : public SerialDevice {
   // Output was left in the queue by a write that gave up; it is dropped at
   // close, which would otherwise wait for it to drain.
   bool outputAbandoned_ = false;
+  // The last read took fewer bytes than it had room for: the queue was empty.
+  bool drained_ = false;
 };
 
 TermiosDevice::~TermiosDevice() {
@@ -223,9 +225,16 @@ int32_t TermiosDevice::Read(uint8_t* buffer, uint32_t capacity, uint32_t waitMs)
     return 0;
   }
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(waitMs);
+  // The last read emptied the queue, so a read now would most likely find
+  // nothing: wait for bytes first and spare that system call. A module
+  // streaming at line rate wakes us once per piece the driver hands over.
+  if (drained_ && waitMs > 0 && !WaitFor(POLLIN, static_cast<int>(waitMs))) {
+    return -1;
+  }
   for (;;) {
     const ssize_t n = read(fd_, buffer, room);
     if (n > 0) {
+      drained_ = static_cast<uint32_t>(n) < room;
       return static_cast<int32_t>(n);
     }
     if (n == 0) {
