@@ -12,8 +12,6 @@
 namespace tavo::data {
 namespace {
 
-constexpr size_t kCalibrationEnd = kCalibrationOffset + kCalibrationSize;
-
 // The C strncpy rule: characters up to the first zero byte, at most n, the
 // rest of the n output bytes zero; no terminator when all n are characters.
 void CopyFixedText(char* out, const uint8_t* text, size_t n) {
@@ -47,63 +45,71 @@ uint16_t XorChecksum16(const uint8_t* words, int32_t count) {
   return sum;
 }
 
-int32_t ReadProductionInfos(CTATRequest& tat, uint8_t* record) {
+namespace {
+
+// Where a record lies: its section and its bytes in the section's payload.
+struct RecordPlace {
+  int32_t section;
+  size_t offset;
+  size_t size;
+};
+constexpr RecordPlace kProduction{kProductionSection, 0, kProductionSize};
+constexpr RecordPlace kCalibration{kMakerSection, kCalibrationOffset, kCalibrationSize};
+
+int32_t ReadRecord(CTATRequest& tat, const RecordPlace& place, uint8_t* record) {
   if (record == nullptr) {
     return TAVOLINK_NULL_BUFFER;
   }
   std::vector<uint8_t> payload;
-  const int32_t result = ReadRecordPayload(tat, kProductionSection, kProductionSize, payload);
+  const int32_t result = ReadRecordPayload(tat, place.section, place.offset + place.size, payload);
   if (result != TAVOLINK_OK) {
     return result;
   }
-  std::memcpy(record, payload.data(), kProductionSize);
+  std::memcpy(record, payload.data() + place.offset, place.size);
   return TAVOLINK_OK;
+}
+
+// Puts the record into the module's current payload, lets finish complete
+// the payload (checksums), and writes the section back.
+template <class Finish>
+int32_t WriteRecord(CTATRequest& tat, const RecordPlace& place, const uint8_t* record,
+                    Finish&& finish) {
+  if (record == nullptr) {
+    return TAVOLINK_NULL_BUFFER;
+  }
+  std::vector<uint8_t> payload;
+  const int32_t result = ReadRecordPayload(tat, place.section, place.offset + place.size, payload);
+  if (result != TAVOLINK_OK) {
+    return result;
+  }
+  std::memcpy(payload.data() + place.offset, record, place.size);
+  finish(payload.data());
+  return tat.WriteTATSection(place.section, payload.data(), static_cast<int32_t>(payload.size()));
+}
+
+}  // namespace
+
+int32_t ReadProductionInfos(CTATRequest& tat, uint8_t* record) {
+  return ReadRecord(tat, kProduction, record);
 }
 
 int32_t WriteProductionInfos(CTATRequest& tat, const uint8_t* record) {
-  if (record == nullptr) {
-    return TAVOLINK_NULL_BUFFER;
-  }
-  std::vector<uint8_t> payload;
-  const int32_t result = ReadRecordPayload(tat, kProductionSection, kProductionSize, payload);
-  if (result != TAVOLINK_OK) {
-    return result;
-  }
-  std::memcpy(payload.data(), record, kProductionSize);
-  Put16(payload.data(), kProductionTag, kProductionTagValue);
-  // The checksum covers the record's words in front of it, whatever lies
-  // beyond the record in a longer payload: counting the checksum word itself
-  // would make the result depend on the value it replaces.
-  Put16(payload.data(), kProductionChecksum,
-        XorChecksum16(payload.data(), static_cast<int32_t>(kProductionChecksum / 2)));
-  return tat.WriteTATSection(kProductionSection, payload.data(),
-                             static_cast<int32_t>(payload.size()));
+  return WriteRecord(tat, kProduction, record, [](uint8_t* payload) {
+    Put16(payload, kProductionTag, kProductionTagValue);
+    // The checksum covers the record's words in front of it, whatever lies
+    // beyond the record in a longer payload: counting the checksum word
+    // itself would make the result depend on the value it replaces.
+    Put16(payload, kProductionChecksum,
+          XorChecksum16(payload, static_cast<int32_t>(kProductionChecksum / 2)));
+  });
 }
 
 int32_t ReadCalibrationInfos(CTATRequest& tat, uint8_t* record) {
-  if (record == nullptr) {
-    return TAVOLINK_NULL_BUFFER;
-  }
-  std::vector<uint8_t> payload;
-  const int32_t result = ReadRecordPayload(tat, kMakerSection, kCalibrationEnd, payload);
-  if (result != TAVOLINK_OK) {
-    return result;
-  }
-  std::memcpy(record, payload.data() + kCalibrationOffset, kCalibrationSize);
-  return TAVOLINK_OK;
+  return ReadRecord(tat, kCalibration, record);
 }
 
 int32_t WriteCalibrationInfos(CTATRequest& tat, const uint8_t* record) {
-  if (record == nullptr) {
-    return TAVOLINK_NULL_BUFFER;
-  }
-  std::vector<uint8_t> payload;
-  const int32_t result = ReadRecordPayload(tat, kMakerSection, kCalibrationEnd, payload);
-  if (result != TAVOLINK_OK) {
-    return result;
-  }
-  std::memcpy(payload.data() + kCalibrationOffset, record, kCalibrationSize);
-  return tat.WriteTATSection(kMakerSection, payload.data(), static_cast<int32_t>(payload.size()));
+  return WriteRecord(tat, kCalibration, record, [](uint8_t*) {});
 }
 
 int32_t ReadProductionSummary(CTATRequest& tat, char* text14Out, uint16_t* value16Out,
