@@ -163,23 +163,14 @@ int32_t CConfigFile::GetDownloadDelay(std::string& text) const {
   return ReadRequired(kDownloadDelaySection, "DOWNLOAD", "0", text);
 }
 
-void CConfigFile::GetPlatformSection(uint32_t platformId, std::string& out) {
+void CConfigFile::GetPlatformSection(uint32_t platformId, std::string& out) const {
   char key[16];
   std::snprintf(key, sizeof key, "P%08X", static_cast<unsigned>(platformId));
-  {
-    const std::lock_guard<std::mutex> lock(platformKeyLock_);
-    platformKey_ = key;
-  }
   out = ReadString(kSoftwareSection, key, "DEFAULT_PLATFORM");
 }
 
 void CConfigFile::GetSoftwareSection(const std::string& softwareId, std::string& out) const {
   out = ReadString(kSoftwareSection, softwareId, "DEFAULT_SOFTWARE");
-}
-
-std::string CConfigFile::PlatformKey() const {
-  const std::lock_guard<std::mutex> lock(platformKeyLock_);
-  return platformKey_;
 }
 
 int32_t CConfigFile::GetUpdateLink(const std::string& section, bool upward,
@@ -198,12 +189,14 @@ int32_t CConfigFile::GetUpdateLink(const std::string& section, bool upward,
                                                                 : TAVOLINK_CONFIG_INVALID_CHAIN;
 }
 
-int32_t CConfigFile::GetFirstUpdateLink(int32_t sectionId, int32_t version, bool upward,
-                                        std::string& outLink) const {
+int32_t CConfigFile::GetFirstUpdateLink(std::string_view platformKey, int32_t sectionId,
+                                        int32_t version, bool upward, std::string& outLink) const {
   char suffix[16];
   std::snprintf(suffix, sizeof suffix, "_%02X_%02X", static_cast<unsigned>(sectionId) & 0xFFu,
                 static_cast<unsigned>(version) & 0xFFu);
-  const std::string start = "SECTION_" + PlatformKey() + suffix;
+  std::string start = "SECTION_";
+  start += platformKey;
+  start += suffix;
   return GetUpdateLink(start, upward, outLink);
 }
 

@@ -8,14 +8,15 @@
 // and every value has a default, so the library works without the file.
 //
 // One object serves all channels. Reading takes no lock (each lookup reads
-// the file on its own). The path is set once before the channels run. The
-// platform key of the most recent platform lookup is shared by all channels
-// and guarded by a mutex.
+// the file on its own) and the object holds no state besides the path, which
+// is set once before the channels run. The platform key that names a
+// module's upgrade chains belongs to the channel of that module and is
+// passed in, so that channels on modules of different platforms never follow
+// each other's chains.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -97,13 +98,11 @@ class CConfigFile {
   // --- Command-code sections ------------------------------------------------
 
   // The section of the platform's command codes: key "P%08X" of "SOFTWARE",
-  // default "DEFAULT_PLATFORM". Records the key as the platform key.
-  void GetPlatformSection(uint32_t platformId, std::string& out);
+  // default "DEFAULT_PLATFORM".
+  void GetPlatformSection(uint32_t platformId, std::string& out) const;
   // The section of one software's command codes: key softwareId of
   // "SOFTWARE", default "DEFAULT_SOFTWARE".
   void GetSoftwareSection(const std::string& softwareId, std::string& out) const;
-  // The key of the most recent platform lookup on any channel; empty before.
-  std::string PlatformKey() const;
 
   // --- Section-upgrade chains -----------------------------------------------
 
@@ -116,9 +115,10 @@ class CConfigFile {
   // section and outLink may be the same object.
   int32_t GetUpdateLink(const std::string& section, bool upward, std::string& outLink) const;
   // GetUpdateLink on the start section of a chain,
-  // "SECTION_<platform key>_<sectionId>_<version>" (two hex digits each).
-  int32_t GetFirstUpdateLink(int32_t sectionId, int32_t version, bool upward,
-                             std::string& outLink) const;
+  // "SECTION_<platformKey>_<sectionId>_<version>" (the low byte of each in
+  // two hex digits). platformKey is the "P%08X" key of the module's platform.
+  int32_t GetFirstUpdateLink(std::string_view platformKey, int32_t sectionId, int32_t version,
+                             bool upward, std::string& outLink) const;
   // One step of a chain walk: the "UPGRADE" formula of section (blanks
   // removed) and the next section, empty where the chain ends. An empty
   // section (the walk is over) empties both outputs. 206 as GetUpdateLink,
@@ -132,8 +132,6 @@ class CConfigFile {
                        std::string_view defaultValue, std::string& text) const;
 
   std::string path_;
-  mutable std::mutex platformKeyLock_;
-  std::string platformKey_;
 };
 
 }  // namespace tavo

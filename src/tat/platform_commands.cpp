@@ -1,6 +1,7 @@
 #include "tat/platform_commands.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "config/config_file.h"
@@ -63,6 +64,11 @@ void CPlatformCommands::LoadKeys(CConfigFile& config, const std::string& section
 
 int32_t CPlatformCommands::Load(CConfigFile& config, uint32_t platformId,
                                 const char* softwareIdText, std::string* traceText) {
+  // The key follows every identification, even one that keeps the table, so
+  // that a restore converts with the chains of the module now on the line.
+  char key[16];
+  std::snprintf(key, sizeof key, "P%08X", static_cast<unsigned>(platformId));
+  platformKey = key;
   // The same software again keeps the table exactly as it was loaded.
   if (softwareIdText != nullptr && softwareId == softwareIdText) {
     return TAVOLINK_OK;

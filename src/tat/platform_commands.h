@@ -44,9 +44,9 @@ class CPlatformCommands {
   // their current value.
   void LoadKeys(CConfigFile& config, const std::string& section);
   // Loads the table for a module: built-ins, then its platform section, then
-  // its software section. Does nothing when the same software identifier is
-  // already loaded. traceText (may be null) receives the line to trace, or
-  // stays empty when nothing was loaded. Returns 1.
+  // its software section. Records the module's platform key first, always.
+  // Does nothing more when the same software identifier is already loaded. traceText (may be null)
+  // receives the line to trace, or stays empty when nothing was loaded. Returns 1.
   int32_t Load(CConfigFile& config, uint32_t platformId, const char* softwareIdText,
                std::string* traceText);
 
@@ -71,6 +71,9 @@ class CPlatformCommands {
   const uint8_t* Frame() const { return frame.data(); }
 
   std::string softwareId;  // identifier the table was last loaded for
+  // "P%08X" of the platform identifier of the last load; empty before any.
+  // It names the module's section-upgrade chains in the configuration file.
+  std::string platformKey;
   uint16_t processPc = 0;
   uint16_t processTat = 0;
   uint16_t processPmg = 0;

@@ -4,12 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "config/config_file.h"
@@ -159,39 +156,17 @@ TEST_F(ConfigReadTest, CommandCodesAndEmptyValuesGive205) {
 }
 
 TEST_F(ConfigReadTest, PlatformAndSoftwareSections) {
-  EXPECT_EQ(config_.PlatformKey(), "");
   Write("[SOFTWARE]\nP37000013=PLATFORM_1\n3700001300000102=SPECIFIC_1\n");
   std::string section;
   config_.GetPlatformSection(0x37000013, section);
   EXPECT_EQ(section, "PLATFORM_1");
-  EXPECT_EQ(config_.PlatformKey(), "P37000013");
   config_.GetSoftwareSection("3700001300000102", section);
   EXPECT_EQ(section, "SPECIFIC_1");
   // A platform and a software the file does not name.
   config_.GetPlatformSection(0x0000ABCD, section);
   EXPECT_EQ(section, "DEFAULT_PLATFORM");
-  EXPECT_EQ(config_.PlatformKey(), "P0000ABCD");
   config_.GetSoftwareSection("3700001400000001", section);
   EXPECT_EQ(section, "DEFAULT_SOFTWARE");
-}
-
-TEST_F(ConfigReadTest, PlatformKeyIsSafeToShareBetweenThreads) {
-  // Channels on other threads look platforms up while one reads the key: the
-  // key read is always one whole key, never a mix of two.
-  const std::set<std::string> valid = {"P11111111", "P22222222", "P33333333"};
-  std::atomic<bool> bad{false};
-  std::vector<std::thread> threads;
-  for (uint32_t id : {0x11111111u, 0x22222222u, 0x33333333u}) {
-    threads.emplace_back([&, id] {
-      std::string section;
-      for (int i = 0; i < 300; ++i) {
-        config_.GetPlatformSection(id, section);
-        if (valid.count(config_.PlatformKey()) == 0) bad = true;
-      }
-    });
-  }
-  for (auto& thread : threads) thread.join();
-  EXPECT_FALSE(bad);
 }
 
 TEST_F(ConfigReadTest, OpenFixesThePathInTheCurrentDirectory) {
@@ -216,17 +191,13 @@ constexpr int32_t kBad = TAVOLINK_CONFIG_INVALID_CHAIN;
 
 class ConfigChainTest : public ConfigReadTest {
  protected:
-  // Makes P12345678 the platform key, as a module identification does.
-  void LookUpPlatform(uint32_t id = 0x12345678) {
-    std::string section;
-    config_.GetPlatformSection(id, section);
-  }
-
-  // The walk a restore makes; returns the formulas in order and the final status.
-  Strings Walk(int32_t sectionId, int32_t version, bool upward, int32_t& status) {
+  // The walk a restore makes for a module of the platform key; returns the
+  // formulas in order and the final status.
+  Strings Walk(int32_t sectionId, int32_t version, bool upward, int32_t& status,
+               std::string_view key = "P12345678") {
     Strings formulas;
     std::string link;
-    status = config_.GetFirstUpdateLink(sectionId, version, upward, link);
+    status = config_.GetFirstUpdateLink(key, sectionId, version, upward, link);
     for (int guard = 0; status == kOk && !link.empty() && guard < 20; ++guard) {
       std::string formula;
       status = config_.GetNextUpgradeStep(link, upward, formula, link);  // same buffer
@@ -293,12 +264,10 @@ const std::string kChain =
     "[SECTION_P12345678_0C_03]\nUPDATE=,OTHER_0C_04\n";
 
 // The walk starts at "SECTION_<platform key>_<id>_<version>", low bytes of
-// id and version, with the key of the platform looked up last.
+// id and version, with the key of the module's own platform.
 TEST_F(ConfigChainTest, WalksFollowOneDirectionToTheEnd) {
   Write(kChain);
   int32_t status = -1;
-  EXPECT_EQ(Walk(0x0A, 3, true, status), Strings{});  // no platform key yet
-  LookUpPlatform();
   const struct {
     int32_t sectionId, version;
     bool upward;
@@ -322,8 +291,11 @@ TEST_F(ConfigChainTest, WalksFollowOneDirectionToTheEnd) {
   std::string next = "stale";
   EXPECT_EQ(config_.GetNextUpgradeStep("", true, formula, next), kOk);
   EXPECT_EQ(formula + next, "");
-  LookUpPlatform(0x87654321);  // another module identified since
-  EXPECT_EQ(Walk(0x0A, 3, true, status), Strings{});
+  // A module of another platform, or one not identified (no key), has no chain here.
+  for (std::string_view key : {"P87654321", ""}) {
+    EXPECT_EQ(Walk(0x0A, 3, true, status, key), Strings{});
+    EXPECT_EQ(status, kOk);
+  }
 }
 
 }  // namespace

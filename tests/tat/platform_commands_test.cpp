@@ -121,6 +121,7 @@ TEST(CommandTable, TheSameSoftwareKeepsItsTableAndANewOneStartsAfresh) {
   EXPECT_EQ(trace, "");
   EXPECT_EQ(commands.processTat, 0x1248);
   commands.Load(config, 0x37000020, "37000020AA030133", &trace);
+  EXPECT_EQ(commands.platformKey, "P37000020");
   EXPECT_EQ(commands.processTat, 0x48);
   EXPECT_EQ(commands.processPc, 0x14);
   commands.Load(config, 0x37000013, "3700001301000124", &trace);
