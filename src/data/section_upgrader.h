@@ -40,13 +40,17 @@ class CSectionUpgrader {
 
   // Copies the saved payload into moduleImage (min of both header sizes
   // less the header; the module's header stays) and, when the two versions
-  // differ, applies the chain's formulas. Both images are whole images that
-  // hold at least their 8-byte header and their header's size; sizes that
-  // say more than the buffers hold are taken at the buffer's size. 1, 206
-  // (a chain link to another platform's or kind's section, or a chain that
-  // loops), or ApplyFormula's status.
-  int32_t UpgradeSection(const std::vector<uint8_t>& savedImage,
-                         std::vector<uint8_t>& moduleImage, int32_t sectionId) const;
+  // differ, applies in order the formula of every section the chain reaches
+  // from "SECTION_<key>_<id>_<saved version>", upward when the module's
+  // version is the higher. Both are whole images, header included. A header
+  // size beyond its buffer is taken at the buffer's size; one below the
+  // 8-byte header (or a buffer shorter than a header) gives no payload, so
+  // nothing is ever read or written outside the buffers. 1 (also when no
+  // config is set or no chain is configured), 206 (a chain link to another
+  // platform's or kind's section, or a chain that loops), or ApplyFormula's
+  // status.
+  int32_t UpgradeSection(const std::vector<uint8_t>& savedImage, std::vector<uint8_t>& moduleImage,
+                         int32_t sectionId) const;
 
   // Applies a patch formula to the first imageSize bytes of image: tokens
   // separated by commas; "@<hex>" sets the write position (an offset into
@@ -55,8 +59,9 @@ class CSectionUpgrader {
   // Numbers read like the C "%X" conversion (either case, optional sign and
   // "0x"), whole tokens only. 1; 207 for a position outside the image, a
   // byte stored past its end, or a malformed "@" token; 208 for a byte value
-  // above 0xFF or a malformed byte token. Bytes stored before a failing
-  // token stay stored.
+  // outside 0 to 0xFF or a malformed byte token (even one before the first
+  // "@"). A token over kMaxTokenLength characters is malformed. Bytes stored
+  // before a failing token stay stored.
   static int32_t ApplyFormula(uint8_t* image, std::size_t imageSize, std::string_view formula);
 
  private:
