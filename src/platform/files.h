@@ -34,7 +34,8 @@ NameFilter WildcardFilter(std::string_view pattern);
 bool BuildFilePath(std::string& pathOut, std::string_view directory, std::string_view fileName);
 
 // The names of the plain files of the directory that the filter accepts, in
-// ascending byte order. Empty when the directory cannot be read.
+// ascending byte order. A plain file is a regular file or a link to one.
+// Empty when the directory cannot be read or the filter is empty.
 std::vector<std::string> ListMatches(std::string_view directory, const NameFilter& filter);
 
 // The first match of ListMatches: its bare name into nameOut and the
@@ -76,7 +77,8 @@ ReadResult ReadWholeFile(const std::string& path, std::size_t maxSize,
 bool WriteFileDurably(std::string_view directory, std::string_view fileName,
                       const std::vector<uint8_t>& bytes, std::string* whyNot = nullptr);
 
-// The local time formatted with strftime, e.g. "%Y%m%d_%H%M%S".
+// The local time formatted with strftime, e.g. "%Y%m%d_%H%M%S"; empty when
+// format is null or the text would not fit in 63 characters.
 std::string LocalTimeText(const char* format);
 
 }  // namespace tavo::platform
