@@ -131,6 +131,8 @@ enum {
  * serial number as free text, which one answer frame bounds to 3012
  * characters. */
 #define TAVOLINK_SERIAL_NUMBER_BUFFER_SIZE 3013
+/* A buffer that holds any backup file name (at most 63 characters). */
+#define TAVOLINK_FILE_NAME_BUFFER_SIZE 64
 
 /* The host's message sender, standing in for a window message: the one road
  * by which trace lines and download progress reach the host. A window is an
@@ -288,6 +290,41 @@ TAVOLINK_API int32_t tavolink_WriteCalibrationInfos(const uint8_t* record, int32
  * it lacks its function. */
 TAVOLINK_API int32_t tavolink_ReadIMEI(char* imei, int32_t threadIndex);
 TAVOLINK_API int32_t tavolink_WriteIMEI(const char* imei, int32_t threadIndex);
+
+/* Parameter backups: .SAV files in a directory the host names, one per
+ * module, named "TAVO<serial>_<YYYYMMDD_HHMMSS>.SAV" (tavolink_SaveParameters:
+ * the sections 18, 0, 40, 37, 11, 13, 8) or "..._INI.SAV"
+ * (tavolink_SaveParametersEx: the sections 0 to 41 less the comma-separated
+ * list excludedSections, e.g. "3,5,22"; null or empty excludes nothing). A
+ * new backup is written in full under a temporary name and only then takes
+ * its name; the module's older backups are then renamed to .SAV -> .SA_.
+ * fileName (may be null, else TAVOLINK_FILE_NAME_BUFFER_SIZE bytes) receives
+ * the new file's bare name, even when the directory then proves missing.
+ * 1; 56 for a null directory; 17 when the directory is missing, the file
+ * cannot be written (nothing is renamed then) or the serial number cannot
+ * name a file; the module's status when a section cannot be read (no file
+ * is written). */
+TAVOLINK_API int32_t tavolink_SaveParameters(const char* directory, char* fileName,
+                                             int32_t threadIndex);
+TAVOLINK_API int32_t tavolink_SaveParametersEx(const char* directory, char* fileName,
+                                               const char* excludedSections, int32_t threadIndex);
+/* Restores a backup into the module: the file fileName of the directory when
+ * the low 8 bits of useFileName are not 0 and fileName is not empty;
+ * otherwise the module's first backup in the directory (by name order),
+ * whose name then goes to fileName when it is not null. Sections whose
+ * restore class shares a bit with classMask are restored (1: 0, 18, 40;
+ * 2: 37; 4: 11; 8: 13; 16: 8; exactly 65535: every section of the file;
+ * tavolink_RestoreParameters uses 65535). Each saved section is read from
+ * the module first, converted along the upgrade chain of the configuration
+ * file when its layout version differs, and written back. 1; 16 empty file;
+ * 17 no such file or backup; 18 not a backup; 27 corrupted file; 206 to 208
+ * upgrade chain errors; nothing is written on any of these. A failing write
+ * ends the restore with the module's status. */
+TAVOLINK_API int32_t tavolink_RestoreParameters(const char* directory, char* fileName,
+                                                int32_t useFileName, int32_t threadIndex);
+TAVOLINK_API int32_t tavolink_RestoreParametersEx(const char* directory, char* fileName,
+                                                  int32_t useFileName, uint32_t classMask,
+                                                  int32_t threadIndex);
 
 /* Names kept for hosts built against older versions: each answers 204 and
  * ignores whatever arguments it is given. In C they are declared without a

@@ -169,6 +169,9 @@ std::optional<Bytes> Module::ServeWriteMemory(const Bytes& frame, RequestRecord&
   record.count = count;
   if (const Section* s = memory_.SectionAt(address)) {
     record.section = s->id;
+    if (faults_.refusedWrites.count(s->id) != 0) {
+      return std::nullopt;
+    }
   }
   if (static_cast<size_t>(FrameLength(frame)) != 20 + static_cast<size_t>(count)) {
     return std::nullopt;  // the data does not match its count: refuse rather than guess

@@ -58,6 +58,9 @@ struct Faults {
 
   // Section-info requests for these sections are treated as unknown sections.
   std::set<uint8_t> unknownSections;
+  // Memory writes into these sections are neither made nor answered, as
+  // from a module whose flash refuses them.
+  std::set<uint8_t> refusedWrites;
   std::vector<ChunkDrop> chunkDrops;
 };
 

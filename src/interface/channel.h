@@ -71,6 +71,12 @@ class CChannel : public CLinkBase {
   int32_t ReadIMEI(char* buffer);
   int32_t WriteIMEI(const char* imeiText);
 
+  // --- parameter backups (channel_backup.cpp: forwards to src/data/) -------
+  int32_t SaveParameters(const char* directory, char* fileNameOut);
+  int32_t SaveParametersEx(const char* directory, char* fileNameOut, const char* excludedSections);
+  int32_t RestoreParameters(const char* directory, char* fileName, bool useFileName,
+                            uint32_t classMask);
+
   CSerialPort serial;
   CTATRequest tat;
   CDownloader downloader;
@@ -81,6 +87,11 @@ class CChannel : public CLinkBase {
   template <class Body>
   int32_t IfBound(Body&& body) {
     return IsBound() ? body() : TAVOLINK_COM_PORT_UNDEFINED;
+  }
+  // IfBound, then 56 for a null directory.
+  template <class Body>
+  int32_t IfBoundWithDirectory(const char* directory, Body&& body) {
+    return IfBound([&] { return directory != nullptr ? body() : TAVOLINK_DIRECTORY_REQUIRED; });
   }
   // The channel, its TAT session and its downloader: the three copies of the
   // shared settings that every setter keeps equal.
