@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config/config_file.h"
+#include "support/temp_dir.h"
 #include "tavolink2.h"
 
 namespace tavo::testing {
@@ -18,21 +19,13 @@ namespace {
 // A configuration file of its own for each test, in a fresh directory.
 class ConfigReadTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tavo_config_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    config_.SetPath(dir_ + "/TavoLink2.Ini");
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
+  void SetUp() override { config_.SetPath(dir_ + "/TavoLink2.Ini"); }
   void Write(const std::string& content) {
     std::ofstream(config_.Path(), std::ios::binary | std::ios::trunc) << content;
   }
 
-  std::string dir_;
+  test::TempDir tmp_;
+  std::string dir_ = tmp_.Path();
   CConfigFile config_;
 };
 

@@ -3,7 +3,6 @@
 // failures that must leave every earlier backup findable, serial numbers as
 // untrusted name parts, and restores (masks, bad files, a failing write,
 // upgrade chains per platform, a full round trip).
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -17,6 +16,7 @@
 
 #include "data/sav_format.h"
 #include "data/sim_session.h"
+#include "support/temp_dir.h"
 
 namespace tavo::test {
 namespace {
@@ -24,45 +24,8 @@ namespace {
 using tavosim::Bytes;
 using tavosim::RequestKind;
 
-class TempDir {
- public:
-  TempDir() {
-    char name[] = "/tmp/tavo_backup_XXXXXX";
-    path_ = mkdtemp(name);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  const std::string& Path() const { return path_; }
-  void Write(const std::string& name, const Bytes& bytes) const {
-    std::ofstream(path_ + "/" + name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-  }
-  Bytes Read(const std::string& name) const {
-    std::ifstream in(path_ + "/" + name, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-  }
-  std::set<std::string> Names() const {
-    std::set<std::string> names;
-    if (DIR* d = opendir(path_.c_str())) {
-      while (const dirent* e = readdir(d)) {
-        if (e->d_name[0] != '.') names.insert(e->d_name);  // a leftover temp file shows as hidden
-      }
-      closedir(d);
-    }
-    return names;
-  }
-  size_t HiddenCount() const {
-    size_t n = 0;
-    if (DIR* d = opendir(path_.c_str())) {
-      while (const dirent* e = readdir(d)) n += std::string(e->d_name).rfind(".TAVO", 0) == 0;
-      closedir(d);
-    }
-    return n;
-  }
-
- private:
-  std::string path_;
-};
+// Files whose names start with '.': a temporary file left behind shows as one.
+size_t HiddenCount(const TempDir& dir) { return dir.Names(true).size() - dir.Names().size(); }
 
 Bytes SavOf(tavosim::Module& module, std::initializer_list<int> ids) {
   Bytes file = {'T', 'A', 'V', 'O', 3, 0};
@@ -134,12 +97,13 @@ TEST_F(Backup, SaveWritesTheSectionsInOrderThenMovesOnlyThisModulesOlderBackupsA
 
   const std::string name = Save();
   EXPECT_TRUE(std::regex_match(name, std::regex("TAVO" + sn + "_\\d{8}_\\d{6}\\.SAV"))) << name;
-  EXPECT_EQ(dir_.Read(name), SavOf(Core(), {18, 0, 40, 37, 11, 13, 8}));
+  EXPECT_EQ(dir_.ReadBytes(name), SavOf(Core(), {18, 0, 40, 37, 11, 13, 8}));
   std::set<std::string> expected(others.begin(), others.end());
   expected.insert({name, "tavo" + sn + "_20140102_090000_ini.SA_"});
   EXPECT_EQ(dir_.Names(), expected);
-  EXPECT_EQ(dir_.Read("TAVO" + sn + "_20140101_101010.SA_"), Bytes{7});  // replaced by the newer
-  EXPECT_EQ(dir_.HiddenCount(), 0u);
+  EXPECT_EQ(dir_.ReadBytes("TAVO" + sn + "_20140101_101010.SA_"),
+            Bytes{7});  // replaced by the newer
+  EXPECT_EQ(HiddenCount(dir_), 0u);
   EXPECT_EQ(TraceLog::Instance().Count("Backup TAVO Parameters (7 sections)"), 1u);
   EXPECT_EQ(TraceLog::Instance().Count("TAVO:Parameters file : " + dir_.Path() + "/" + name), 1u);
 }
@@ -168,12 +132,12 @@ TEST_F(Backup, FailedSavesLeaveEveryEarlierBackupAsItWas) {
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, SIG_DFL);
 
-    EXPECT_EQ(status, failure == kSectionRefused ? TAVOLINK_REQUEST_TIMEOUT
-                                                 : TAVOLINK_FILE_ACCESS_ERROR);
+    EXPECT_EQ(status,
+              failure == kSectionRefused ? TAVOLINK_REQUEST_TIMEOUT : TAVOLINK_FILE_ACCESS_ERROR);
     EXPECT_EQ(std::string(name).rfind("TAVO" + sn + "_", 0), 0u);  // the name is given all the same
     EXPECT_EQ(dir_.Names(), std::set<std::string>{older});
-    EXPECT_EQ(dir_.Read(older), (Bytes{1, 2, 3}));
-    EXPECT_EQ(dir_.HiddenCount(), 0u);
+    EXPECT_EQ(dir_.ReadBytes(older), (Bytes{1, 2, 3}));
+    EXPECT_EQ(HiddenCount(dir_), 0u);
     const auto& log = TraceLog::Instance();
     EXPECT_EQ(log.Count("Unable to access to [" + directory + "] directory"),
               failure == kMissingDirectory);
@@ -212,7 +176,7 @@ TEST_F(Backup, ExclusionListsChooseTheSectionsOfAFullBackup) {
       const Bytes one = SavOf(Core(), {id});
       expected.insert(expected.end(), one.begin() + 6, one.end());
     }
-    EXPECT_EQ(dir_.Read(name), expected);
+    EXPECT_EQ(dir_.ReadBytes(name), expected);
     EXPECT_EQ(TraceLog::Instance().CountPrefix("Excluded Section : "), c.excluded.size());
     for (const int id : c.excluded) {
       EXPECT_EQ(TraceLog::Instance().Count("Excluded Section : " + std::to_string(id)), 1u);

@@ -13,6 +13,7 @@
 #include "interface/channel_manager.h"
 #include "platform/clock.h"
 #include "support/null_device.h"
+#include "support/temp_dir.h"
 #include "support/trace_log.h"
 #include "tavolink2.h"
 
@@ -26,13 +27,7 @@ using test::TraceLog;
 // Every slot is freed and every trace setting reset afterwards.
 class SlotBinding : public ::testing::Test {
  protected:
-  void SetUp() override {
-    TraceLog::InstallSender();
-    char pattern[] = "/tmp/tavotraceXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    logPath_ = dir_ + "/trace.log";
-  }
+  void SetUp() override { TraceLog::InstallSender(); }
   void TearDown() override {
     for (CChannel& channel : Manager().Channels()) {
       channel.serial.Close();
@@ -42,10 +37,10 @@ class SlotBinding : public ::testing::Test {
     TraceLog::Instance().Clear();
     tavolink_SetSpy(nullptr, 0, -1);
     tavolink_SetInfoOptions(0, nullptr, 0, -1);
-    std::filesystem::remove_all(dir_);
   }
-  std::string dir_;
-  std::string logPath_;
+  test::TempDir tmp_;
+  std::string dir_ = tmp_.Path();
+  std::string logPath_ = dir_ + "/trace.log";
 };
 using Trace = SlotBinding;
 

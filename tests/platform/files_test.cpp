@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace tavo::platform {
 namespace {
 
@@ -23,32 +25,12 @@ namespace fs = std::filesystem;
 
 class FilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tavo_files_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
-  void Put(const std::string& name, const std::string& content = "x") {
-    std::ofstream(dir_ + "/" + name, std::ios::binary) << content;
-  }
-  std::string Get(const std::string& name) {
-    std::ostringstream text;
-    text << std::ifstream(dir_ + "/" + name, std::ios::binary).rdbuf();
-    return text.str();
-  }
+  void Put(const std::string& name, const std::string& content = "x") { tmp_.Write(name, content); }
+  std::string Get(const std::string& name) { return tmp_.Read(name); }
   // Every entry of the directory, hidden ones included.
-  std::set<std::string> Entries() {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir_)) {
-      names.insert(entry.path().filename().string());
-    }
-    return names;
-  }
-  std::string dir_;
+  std::set<std::string> Entries() { return tmp_.Names(true); }
+  test::TempDir tmp_;
+  std::string dir_ = tmp_.Path();
 };
 
 struct MatchCase {

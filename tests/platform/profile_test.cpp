@@ -12,22 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace tavo::platform {
 namespace {
 
 // A fresh directory of its own for each test, removed afterwards.
 class ProfileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tavo_profile_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    path_ = dir_ + "/TavoLink2.Ini";
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
   void Write(const std::string& content) {
     std::ofstream(path_, std::ios::binary | std::ios::trunc) << content;
   }
@@ -35,8 +27,9 @@ class ProfileTest : public ::testing::Test {
     return ReadProfileString(path_, section, key, "<default>");
   }
 
-  std::string dir_;
-  std::string path_;
+  test::TempDir tmp_;
+  std::string dir_ = tmp_.Path();
+  std::string path_ = dir_ + "/TavoLink2.Ini";
 };
 
 struct Lookup {
