@@ -90,7 +90,7 @@ TEST_F(Backup, SaveWritesTheSectionsInOrderThenMovesOnlyThisModulesOlderBackupsA
   const std::vector<std::string> others = {
       "TAVO" + sn + "3_20140101_101010.SAV",   // a serial number that starts with this one
       "TAVO" + sn + "_3_20140101_101010.SAV",  // one that continues it with '_'
-      "TAVO9999_20140101_101010.SAV", "TAVO" + sn + "_20140101_101010.SA_"};
+      "TAVO9999_20140101_101010.SAV", "TAVO" + sn + "_20140101_101010.SA_", "TAVO" + sn + "_1.SAV"};
   for (const auto& name : others) dir_.Write(name, old);
   dir_.Write("TAVO" + sn + "_20140101_101010.SAV", Bytes{7});
   dir_.Write("tavo" + sn + "_20140102_090000_ini.sav", old);
@@ -247,8 +247,10 @@ TEST_F(Backup, ClassMasksChooseTheSectionsRestored) {
   const std::string name = Save();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mask);
+    SkipSleepClock::ForgetSleeps();
     EXPECT_EQ(Restore(name.c_str(), c.mask), TAVOLINK_OK);
     EXPECT_EQ(SectionsWritten(Core()), c.sections);
+    EXPECT_EQ(SkipSleepClock::SleepsOf(100), static_cast<int>(c.sections.size()));  // one per write
     EXPECT_EQ(TraceLog::Instance().Count("TAVO: Number of section to restore : " +
                                          std::to_string(c.sections.size()) + " (7)"),
               1u);
@@ -311,6 +313,10 @@ TEST_F(Backup, SaveAndRestoreBringBackEveryByteAndAFailingWriteEndsTheRestore) {
   ASSERT_NO_FATAL_FAILURE(Open(EverySection()));
   std::map<uint8_t, Bytes> before;
   for (uint8_t id = 0; id <= 41; ++id) before[id] = *Core().SectionImage(id);
+  char none[TAVOLINK_FILE_NAME_BUFFER_SIZE] = {};
+  EXPECT_EQ(tavolink_RestoreParameters(dir_.Path().c_str(), none, 0, slot_),
+            TAVOLINK_FILE_ACCESS_ERROR);
+  EXPECT_EQ(TraceLog::Instance().CountPrefix("TAVO:File not found to this serial number ("), 1u);
   Save("1,2");  // 40 sections: as many as a restore takes
   for (uint8_t id = 0; id <= 41; ++id) {
     Core().SetSectionImage(
@@ -324,7 +330,14 @@ TEST_F(Backup, SaveAndRestoreBringBackEveryByteAndAFailingWriteEndsTheRestore) {
   }
   EXPECT_EQ(*Core().CommittedImage(0), before[0]);
 
-  Core().EditFaults([](auto& f) { f.refusedWrites = {4}; });
+  // A section the module does not deliver stops the restore before any write.
+  Core().EditFaults([](auto& f) { f.unknownSections = {41}; });
+  EXPECT_EQ(Restore(found), TAVOLINK_REQUEST_TIMEOUT);
+  EXPECT_TRUE(SectionsWritten(Core()).empty());
+  Core().EditFaults([](auto& f) {
+    f = {};
+    f.refusedWrites = {4};
+  });
   EXPECT_EQ(Restore(found), TAVOLINK_REQUEST_TIMEOUT);
   EXPECT_EQ(SectionsWritten(Core()), (std::vector<int>{0, 3}));
 }

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -39,10 +40,17 @@ class SkipSleepClock final : public platform::Clock {
                std::chrono::duration_cast<std::chrono::milliseconds>(since).count()) +
            skipped_;
   }
-  void Sleep(uint32_t ms) override { skipped_ += ms; }
+  void Sleep(uint32_t ms) override {
+    skipped_ += ms;
+    ++sleeps_[ms];
+  }
+  // How often this thread slept exactly ms since the last ForgetSleeps.
+  static int SleepsOf(uint32_t ms) { return sleeps_[ms]; }
+  static void ForgetSleeps() { sleeps_.clear(); }
 
  private:
   static inline thread_local uint32_t skipped_ = 0;
+  static inline thread_local std::map<uint32_t, int> sleeps_;
 };
 
 // A simulated module on a pty, mapped to a COM port, and the slot bound to it.
