@@ -11,11 +11,10 @@
 
 #include "platform/file_paths.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace tavo::platform {
 namespace {
-
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // A plain file: a regular file, or a link to one. Devices, pipes and sockets
 // are no backups, and opening a pipe would block the caller.
@@ -59,7 +58,7 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
       star = p++;
       starName = n;
     } else if (p < pattern.size() &&
-               (pattern[p] == '?' || FoldAscii(pattern[p]) == FoldAscii(name[n]))) {
+               (pattern[p] == '?' || AsciiLower(pattern[p]) == AsciiLower(name[n]))) {
       ++p;
       ++n;
     } else if (star != std::string_view::npos) {
