@@ -10,22 +10,14 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <utility>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "tat/frame_receiver.h"
 #include "tat/platform_commands.h"
 
-namespace {
-
-void Check(bool condition) {
-  if (!condition) {
-    std::abort();
-  }
-}
-
-}  // namespace
+using tavo::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) {

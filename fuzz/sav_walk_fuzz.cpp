@@ -8,21 +8,13 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <span>
 #include <vector>
 
 #include "data/sav_format.h"
+#include "fuzz_check.h"
 
-namespace {
-
-void Check(bool condition) {
-  if (!condition) {
-    std::abort();
-  }
-}
-
-}  // namespace
+using tavo::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4) {

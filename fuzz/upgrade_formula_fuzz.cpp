@@ -14,22 +14,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "config/config_file.h"
 #include "data/section_upgrader.h"
+#include "fuzz_check.h"
 #include "tavolink2.h"
 
 namespace {
-
-void Check(bool condition) {
-  if (!condition) {
-    std::abort();
-  }
-}
 
 // A section image of exactly size bytes (so that AddressSanitizer sees any
 // overrun) whose header gives version and size; the payload is fill.
@@ -47,6 +41,8 @@ const std::string& IniPath() {
 }
 
 }  // namespace
+
+using tavo::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto* text = reinterpret_cast<const char*>(data);
