@@ -326,6 +326,25 @@ TAVOLINK_API int32_t tavolink_RestoreParametersEx(const char* directory, char* f
                                                   int32_t useFileName, uint32_t classMask,
                                                   int32_t threadIndex);
 
+/* Flashes new module software through the module's boot loader: the loader
+ * file (.hex) and the software file (.cla) are sent as stored. The port is
+ * opened at 115200 baud; the module must be switched on (or, with
+ * restartFirst, is sent the TAT restart request) while the library repeats
+ * its synchronisation byte for up to the power-up time-out; the line then
+ * moves to the slot's download baud rate (tavolink_Init's rate). Progress
+ * goes to the window of tavolink_SetWindowDownload: wParam = (slot << 16) |
+ * code, codes 0 to 10, with percentages of the loader (4) and the software
+ * (9). run != 0 starts the new software afterwards (tavolink_DownloadSoftware
+ * does not). tavolink_CloseSession or tavolink_Close from another thread
+ * aborts it (57). 1; 3 port in use; 4 port; 14, 15, 16 files; 5 no power-up;
+ * 6, 7, 25, 26 transfer; 8, 10, 11, 12, 13, 23 loader commands; 205 an empty
+ * download setting in TavoLink2.Ini (nothing is sent). */
+TAVOLINK_API int32_t tavolink_DownloadSoftware(const char* softwareFile, const char* loaderFile,
+                                               int32_t threadIndex);
+TAVOLINK_API int32_t tavolink_DownloadSoftwareEx(const char* softwareFile, const char* loaderFile,
+                                                 int32_t restartFirst, uint32_t run,
+                                                 int32_t threadIndex);
+
 /* Names kept for hosts built against older versions: each answers 204 and
  * ignores whatever arguments it is given. In C they are declared without a
  * prototype, so that old calls with any arguments still compile; the

@@ -71,6 +71,14 @@ class CChannel : public CLinkBase {
   int32_t ReadIMEI(char* buffer);
   int32_t WriteIMEI(const char* imeiText);
 
+  // --- software download (channel_download.cpp) ---------------------------
+  // 3 while a session holds the port; 205 (or 203) from the download tuning
+  // before anything is sent; else the download's status. restartFirst sends
+  // the TAT restart request first, so that a running module restarts into
+  // its boot code.
+  int32_t DownloadSoftware(const char* softwareFile, const char* loaderFile, bool restartFirst,
+                           bool run);
+
   // --- parameter backups (channel_backup.cpp: forwards to src/data/) -------
   int32_t SaveParameters(const char* directory, char* fileNameOut);
   int32_t SaveParametersEx(const char* directory, char* fileNameOut, const char* excludedSections);

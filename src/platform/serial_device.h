@@ -41,6 +41,13 @@ class SerialDevice {
   // failure (device vanished, stopped before anything was written).
   virtual int32_t Write(const uint8_t* bytes, uint32_t count,
                         const std::function<bool()>& shouldStop) = 0;
+  // Like Write, but done once the bytes are in the device's transmit queue:
+  // it waits for room, never for the queue to drain, so a stream of writes
+  // keeps the line busy. A device without a queue of its own writes.
+  virtual int32_t Queue(const uint8_t* bytes, uint32_t count,
+                        const std::function<bool()>& shouldStop) {
+    return Write(bytes, count, shouldStop);
+  }
 };
 
 // Opens a device path exclusively (no second opener, in this process or

@@ -138,6 +138,8 @@ class TermiosDevice final : public SerialDevice {
   int32_t Read(uint8_t* buffer, uint32_t capacity, uint32_t waitMs) override;
   int32_t Write(const uint8_t* bytes, uint32_t count,
                 const std::function<bool()>& shouldStop) override;
+  int32_t Queue(const uint8_t* bytes, uint32_t count,
+                const std::function<bool()>& shouldStop) override;
 
  private:
   // Waits up to ms for the events; false when the device broke.
@@ -256,7 +258,7 @@ int32_t TermiosDevice::Read(uint8_t* buffer, uint32_t capacity, uint32_t waitMs)
   }
 }
 
-int32_t TermiosDevice::Write(const uint8_t* bytes, uint32_t count,
+int32_t TermiosDevice::Queue(const uint8_t* bytes, uint32_t count,
                              const std::function<bool()>& shouldStop) {
   if (count == 0) {
     return 0;
@@ -284,6 +286,15 @@ int32_t TermiosDevice::Write(const uint8_t* bytes, uint32_t count,
     if (!WaitFor(POLLOUT, kWriteSliceMs)) {
       return -1;
     }
+  }
+  return static_cast<int32_t>(count);
+}
+
+int32_t TermiosDevice::Write(const uint8_t* bytes, uint32_t count,
+                             const std::function<bool()>& shouldStop) {
+  const int32_t queued = Queue(bytes, count, shouldStop);
+  if (queued <= 0 || static_cast<uint32_t>(queued) != count) {
+    return queued;
   }
   // Like a synchronous write on the original platform, the write ends when
   // the bytes have left: the protocols time the module's answers from here.

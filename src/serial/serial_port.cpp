@@ -111,7 +111,11 @@ void CSerialPort::ReleaseLocked() {
   open_.store(false, std::memory_order_release);
 }
 
-bool CSerialPort::Write(const uint8_t* bytes, uint32_t count) {
+bool CSerialPort::Write(const uint8_t* bytes, uint32_t count) { return Send(bytes, count, true); }
+
+bool CSerialPort::Queue(const uint8_t* bytes, uint32_t count) { return Send(bytes, count, false); }
+
+bool CSerialPort::Send(const uint8_t* bytes, uint32_t count, bool untilSent) {
   if (bytes == nullptr && count > 0) {
     return false;
   }
@@ -121,9 +125,10 @@ bool CSerialPort::Write(const uint8_t* bytes, uint32_t count) {
     if (!device_) {
       return false;
     }
-    written = device_->Write(bytes, count, [this] {
+    const auto stop = [this] {
       return closing_.load(std::memory_order_acquire) || (shouldStop_ && shouldStop_());
-    });
+    };
+    written = untilSent ? device_->Write(bytes, count, stop) : device_->Queue(bytes, count, stop);
   }
   if (written < 0) {
     return false;

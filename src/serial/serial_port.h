@@ -59,8 +59,12 @@ class CSerialPort {
   // True once a read found the device gone since the port was opened; reads
   // then fail at once, so waiting for bytes is pointless.
   bool LineLost() const { return lineLost_.load(std::memory_order_acquire); }
-  // True when every byte has been sent.
+  // True when every byte has been sent: the write ends when they have left,
+  // so an answer can be timed from its return.
   bool Write(const uint8_t* bytes, uint32_t count);
+  // True when every byte is in the transmit queue: it waits for room only,
+  // so a stream of these keeps the line busy between them.
+  bool Queue(const uint8_t* bytes, uint32_t count);
   // True when exactly count bytes arrived (what arrived is in buffer). The
   // spy sees the bytes of each read in one call.
   bool Read(uint8_t* buffer, uint32_t count);
@@ -95,6 +99,7 @@ class CSerialPort {
 
  private:
   void Spy(uint32_t direction, const uint8_t* bytes, uint32_t count) const;
+  bool Send(const uint8_t* bytes, uint32_t count, bool untilSent);
   // Runs with deviceMutex_ held; sets openError_ on failure.
   std::unique_ptr<platform::SerialDevice> OpenDevice();
   // Both run with deviceMutex_ held.

@@ -14,9 +14,15 @@
 //     driver swallows XON and XOFF.
 //   - Write: hands the bytes to the module with line timing and moves the
 //     clock by their line time (a real port's write returns when the bytes
-//     have left). In loader mode an XOFF from the module holds the write (in
-//     virtual slices of at most 100 ms, checking shouldStop) until its XON;
-//     the host's driver swallows both bytes.
+//     have left). A real port learns that by polling its transmit queue,
+//     sleeping about as long as the queue needs, in whole milliseconds: with
+//     SetDrainPolling the write returns at the first whole millisecond after
+//     its last byte left, so the line idles until the writer's next write.
+//   - Queue: the same, but done as soon as the last byte is on its way, as a
+//     write into a UART's transmit queue that only waits for room: the next
+//     write follows with no idle time on the line. In loader mode an XOFF from the module holds the
+//     write (in virtual slices of at most 100 ms, checking shouldStop) until its XON; the host's
+//     driver swallows both bytes.
 //   - The module's timed output ('I' repeats, ready frames, the end of a
 //     restart, late answers) goes on the wire at the moment it falls due,
 //     whenever the line is read, written or purged.
@@ -60,6 +66,9 @@ struct WriteRecord {
   ByteVector bytes;
   platform::LineSettings settings;  // line settings in force when written
   uint32_t atMs = 0;                // virtual time of the write
+  uint64_t startUs = 0;             // line time when the write began
+  uint64_t doneUs = 0;              // when its last byte had reached the module
+  bool queued = false;              // a Queue (no wait for the drain)
 };
 
 class SimLine : public std::enable_shared_from_this<SimLine> {
@@ -87,6 +96,13 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
   void SetChunkSize(size_t chunkSize) {
     std::lock_guard lock(mutex_);
     pacer_.SetChunkSize(chunkSize);
+  }
+
+  // Draining writes return on whole milliseconds of line time, as a real
+  // port's wait for its transmit queue does (off by default: exact return).
+  void SetDrainPolling(bool on) {
+    std::lock_guard lock(mutex_);
+    drainPolling_ = on;
   }
 
   // Observations.
@@ -288,13 +304,15 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
   }
 
   int32_t Write(uint64_t generation, const uint8_t* bytes, uint32_t count,
-                const std::function<bool()>& shouldStop) {
+                const std::function<bool()>& shouldStop, bool drain) {
     std::lock_guard lock(mutex_);
     SyncLocked();
     if (DeadLocked(generation)) {
       return -1;
     }
-    writes_.push_back({ByteVector(bytes, bytes + count), settings_, clock_.TickCount()});
+    const uint64_t startUs = nowUs_;
+    writes_.push_back(
+        {ByteVector(bytes, bytes + count), settings_, clock_.TickCount(), startUs, 0, !drain});
     const size_t record = writes_.size() - 1;
     const bool loader = settings_.mode == platform::LineMode::Loader;
     uint32_t sent = 0;
@@ -327,6 +345,10 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
       AdvanceToLocked(arrival);
     }
     writes_[record].bytes.resize(sent);
+    writes_[record].doneUs = nowUs_;
+    if (drain && drainPolling_ && nowUs_ > startUs) {
+      AdvanceToLocked(startUs + (nowUs_ - startUs + 999) / 1000 * 1000);
+    }
     return sent > 0 || count == 0 ? static_cast<int32_t>(sent) : -1;
   }
 
@@ -341,6 +363,7 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
   uint64_t generation_ = 0;
   bool vanished_ = false;
   bool dropPending_ = false;
+  bool drainPolling_ = false;
   int refuseOpens_ = 0;
   int opens_ = 0;
   int purges_ = 0;
@@ -362,7 +385,11 @@ class SimDevice final : public platform::SerialDevice {
   }
   int32_t Write(const uint8_t* bytes, uint32_t count,
                 const std::function<bool()>& shouldStop) override {
-    return line_->Write(generation_, bytes, count, shouldStop);
+    return line_->Write(generation_, bytes, count, shouldStop, true);
+  }
+  int32_t Queue(const uint8_t* bytes, uint32_t count,
+                const std::function<bool()>& shouldStop) override {
+    return line_->Write(generation_, bytes, count, shouldStop, false);
   }
 
  private:
