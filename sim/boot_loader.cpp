@@ -220,11 +220,17 @@ void Module::FeedLoaderFile(uint8_t byte, Output& out) {
   if (record == kEndRecord) {
     out.bytes.push_back(kDone);
     loader_ = {};
+    loader_.fileLineEnd = true;
     mode_ = Mode::kLoader;
   }
 }
 
 void Module::FeedLoaderCommand(uint8_t byte, uint64_t nowMs, Output& out) {
+  loader_.fileLineEnd = loader_.fileLineEnd && (byte == '\r' || byte == '\n');
+  if (loader_.fileLineEnd) {
+    loaderLog_.loaderFile.push_back(byte);  // the line end of the file's last record
+    return;
+  }
   if (loader_.params.size() < loader_.paramsWanted) {
     loader_.params.push_back(byte);
     if (loader_.params.size() == loader_.paramsWanted) {

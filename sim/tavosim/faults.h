@@ -43,12 +43,12 @@ struct LoaderFaults {
   bool noBlockAcks = false;
   // Sent once in place of the first '.' due at or after
   // blockStatusAfterBlocks blocks (a flash write error, say); then worn off.
-  std::optional<uint8_t> blockStatus;
+  std::optional<uint8_t> blockStatus{};
   uint32_t blockStatusAfterBlocks = 0;
   // After this many software bytes the loader sends XOFF and never XON.
-  std::optional<size_t> holdXoffAfterBytes;
+  std::optional<size_t> holdXoffAfterBytes{};
   // After this many software bytes the line drops (worn off then).
-  std::optional<size_t> dropAfterSoftwareBytes;
+  std::optional<size_t> dropAfterSoftwareBytes{};
 };
 
 struct Faults {

@@ -48,8 +48,8 @@ struct LoaderConfig {
   // What the software written by this loader is, once run: its software
   // word, and (when not empty) the complete set of parameter sections it
   // starts with, which may carry other layout versions than the old ones.
-  std::optional<uint32_t> newSoftwareWord;
-  std::vector<Section> newSections;
+  std::optional<uint32_t> newSoftwareWord{};
+  std::vector<Section> newSections{};
 };
 
 }  // namespace tavosim

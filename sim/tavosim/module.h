@@ -193,6 +193,7 @@ class Module {
     bool windowOpenPending = false;  // the boot window starts at the next time given
     bool fileStarted = false;        // the loader file's first ':' has come
     std::string record;              // the hex record being received
+    bool fileLineEnd = false;        // the loader file's last line end may follow
     uint8_t command = 0;             // a command waiting for its parameters
     size_t paramsWanted = 0;
     Bytes params;
