@@ -54,6 +54,14 @@ const char* ToString(Mode mode) {
       return "TAT";
     case Mode::kRestarting:
       return "Restarting";
+    case Mode::kBoot:
+      return "Boot";
+    case Mode::kBootLoading:
+      return "BootLoading";
+    case Mode::kLoader:
+      return "Loader";
+    case Mode::kReceivingSoftware:
+      return "ReceivingSoftware";
   }
   return "?";
 }
@@ -65,7 +73,17 @@ Module::Module(ModuleConfig config)
   }
   config_.sections.clear();
   mode_ = config_.startInTat ? Mode::kTat : Mode::kAt;
+  if (config_.startInBoot) {
+    EnterBoot(std::nullopt);
+  }
 }
+
+namespace {
+// Modes whose bytes are the loader's and the software's, not commands.
+bool LoaderMode(Mode mode) {
+  return mode == Mode::kBootLoading || mode == Mode::kLoader || mode == Mode::kReceivingSoftware;
+}
+}  // namespace
 
 void Module::EnterMode(Mode mode, uint64_t nowMs) {
   mode_ = mode;
@@ -87,7 +105,7 @@ Output Module::Feed(std::span<const uint8_t> bytes, uint64_t nowMs) {
     if (out.dropConnection) {
       break;  // the line is dead: nothing after the drop reaches the module
     }
-    if (mode_ != Mode::kTat && mode_ != Mode::kSendingReady &&
+    if (mode_ != Mode::kTat && mode_ != Mode::kSendingReady && !LoaderMode(mode_) &&
         stats_.atModeBytes.size() < config_.atByteLimit) {
       stats_.atModeBytes.push_back(byte);
     }
@@ -104,6 +122,18 @@ Output Module::Feed(std::span<const uint8_t> bytes, uint64_t nowMs) {
         break;
       case Mode::kRestarting:
         break;  // rebooting: the UART is not listening
+      case Mode::kBoot:
+        FeedBoot(byte, out);
+        break;
+      case Mode::kBootLoading:
+        FeedLoaderFile(byte, out);
+        break;
+      case Mode::kLoader:
+        FeedLoaderCommand(byte, nowMs, out);
+        break;
+      case Mode::kReceivingSoftware:
+        FeedSoftware(byte, out);
+        break;
     }
   }
   return out;
@@ -161,11 +191,17 @@ void Module::PollLocked(uint64_t nowMs, Output& out) {
       break;
     case Mode::kRestarting:
       if (nowMs >= nextEventMs_) {
-        EnterMode(Mode::kAt, nowMs);
+        EnterBoot(nowMs);  // the boot code runs first, as at every start
       }
+      break;
+    case Mode::kBoot:
+    case Mode::kReceivingSoftware:
+      PollLoader(nowMs, out);
       break;
     case Mode::kAt:
     case Mode::kTat:
+    case Mode::kBootLoading:
+    case Mode::kLoader:
       break;
   }
 }
@@ -181,8 +217,14 @@ std::optional<uint64_t> Module::NextDeadline() const {
     case Mode::kRestarting:
       next = nextEventMs_;
       break;
+    case Mode::kBoot:
+    case Mode::kReceivingSoftware:
+      next = LoaderDeadline();
+      break;
     case Mode::kAt:
     case Mode::kTat:
+    case Mode::kBootLoading:
+    case Mode::kLoader:
       break;
   }
   if (!late_.empty()) {
@@ -268,7 +310,19 @@ void Module::Reset(Mode mode) {
   std::lock_guard lock(mutex_);
   late_.clear();
   raw_.clear();
-  EnterMode(mode == Mode::kTat ? Mode::kTat : Mode::kAt, 0);
+  switch (mode) {
+    case Mode::kTat:
+    case Mode::kLoader:
+      EnterMode(mode, 0);
+      loader_ = {};
+      break;
+    case Mode::kBoot:
+      EnterBoot(std::nullopt);
+      break;
+    default:
+      EnterMode(Mode::kAt, 0);
+      break;
+  }
 }
 
 ModuleConfig Module::Config() const {

@@ -1,7 +1,8 @@
 // tavosim: serves one simulated TAVO module on a pseudo-terminal.
 //
-//   tavosim [--tat] [--platform HEX] [--software HEX] [--link PATH]
-//           [--line-speed on|off] [--chunk N]
+//   tavosim [--tat | --boot] [--platform HEX] [--software HEX] [--link PATH]
+//           [--line-speed on|off] [--chunk N] [--flash-rate BYTES_PER_S]
+//           [--ack-every N]
 //
 // Prints the terminal's path on one line, then serves until SIGINT or
 // SIGTERM. A host reaches the module by opening that path (for instance with
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "tavosim/pty_module.h"
@@ -21,16 +23,23 @@
 namespace {
 
 void Usage() {
-  std::fprintf(stderr,
-               "usage: tavosim [--tat] [--platform HEX] [--software HEX] [--link PATH]\n"
-               "               [--line-speed on|off] [--chunk N]\n"
-               "  --tat            start in TAT mode instead of AT mode\n"
-               "  --platform HEX   platform identifier (default 37000013)\n"
-               "  --software HEX   software word (default 01000124)\n"
-               "  --link PATH      also make PATH a symbolic link to the terminal\n"
-               "  --line-speed on  pace the line at the baud rate the host sets (default off)\n"
-               "  --chunk N        bytes handed to the host at once when pacing: 1 (default),\n"
-               "                   16 as a UART FIFO, 64 as a USB adapter\n");
+  std::fprintf(
+      stderr,
+      "usage: tavosim [--tat | --boot] [--platform HEX] [--software HEX] [--link PATH]\n"
+      "               [--line-speed on|off] [--chunk N] [--flash-rate BYTES_PER_S]\n"
+      "               [--ack-every N]\n"
+      "  --tat            start in TAT mode instead of AT mode\n"
+      "  --boot           start in the boot code, waiting for a host's 0x16 (for a\n"
+      "                   software download) as long as it takes\n"
+      "  --platform HEX   platform identifier (default 37000013)\n"
+      "  --software HEX   software word (default 01000124)\n"
+      "  --link PATH      also make PATH a symbolic link to the terminal\n"
+      "  --line-speed on  pace the line at the baud rate the host sets (default off)\n"
+      "  --chunk N        bytes handed to the host at once when pacing: 1 (default),\n"
+      "                   16 as a UART FIFO, 64 as a USB adapter\n"
+      "  --flash-rate N   the loader flashes N bytes a second and paces the host with\n"
+      "                   XON/XOFF (default 0: as fast as the bytes come)\n"
+      "  --ack-every N    the loader sends '.' every N blocks of 512 bytes (default 16)\n");
 }
 
 bool ParseHex(const char* text, uint32_t& out) {
@@ -90,6 +99,17 @@ int main(int argc, char** argv) {
         return 2;
       }
       options.chunkSize = chunk;
+    } else if (arg == "--boot") {
+      config.startInBoot = true;
+      config.loader.bootWindowMs = std::numeric_limits<uint32_t>::max();
+    } else if ((arg == "--flash-rate" || arg == "--ack-every") && hasValue) {
+      uint32_t value = 0;
+      if (!ParseDecimal(argv[++i], value) || (arg == "--ack-every" && value == 0)) {
+        std::fprintf(stderr, "tavosim: bad %s value '%s'\n", arg.c_str(), argv[i]);
+        return 2;
+      }
+      (arg == "--flash-rate" ? config.loader.flashBytesPerSecond : config.loader.ackEveryBlocks) =
+          value;
     } else if (arg == "--link" && hasValue) {
       link = argv[++i];
     } else if (arg == "--help" || arg == "-h") {

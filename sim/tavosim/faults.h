@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -29,6 +30,25 @@ struct ChunkDrop {
   uint8_t section = 0;
   int chunkIndex = 0;
   int seen = 0;  // read requests into the section counted so far
+};
+
+// Faults of the boot code and the loader.
+struct LoaderFaults {
+  // The boot code never answers 0x16: the window passes, the application
+  // starts.
+  bool neverSyncs = false;
+  // The erase never reports its end (no '0' after the 0x03 answer).
+  bool eraseFails = false;
+  // No '.' while software is received; the final '0' still comes.
+  bool noBlockAcks = false;
+  // Sent once in place of the first '.' due at or after
+  // blockStatusAfterBlocks blocks (a flash write error, say); then worn off.
+  std::optional<uint8_t> blockStatus{};
+  uint32_t blockStatusAfterBlocks = 0;
+  // After this many software bytes the loader sends XOFF and never XON.
+  std::optional<size_t> holdXoffAfterBytes{};
+  // After this many software bytes the line drops (worn off then).
+  std::optional<size_t> dropAfterSoftwareBytes{};
 };
 
 struct Faults {
@@ -62,6 +82,8 @@ struct Faults {
   // from a module whose flash refuses them.
   std::set<uint8_t> refusedWrites;
   std::vector<ChunkDrop> chunkDrops;
+
+  LoaderFaults loader;
 };
 
 }  // namespace tavosim

@@ -10,11 +10,16 @@
 //   AwaitingO  the module sends 'I' every ackRepeatMs until the host says 'O'
 //   SendingReady  ready frames announce the platform and software
 //   TAT        binary request frames, one answer each
-//   Restarting silent for a moment after a restart request, then AT
-//
-// A module switched on from power-up would first run its boot code, which
-// answers the host's synchronisation byte and takes a loader; that mode has
-// its own place in Mode and in Feed's dispatch when it is added.
+//   Restarting silent for a moment after a restart request, then Boot
+//   Boot       the boot code's window: 0x16 is answered with 0x16, which
+//              leads to BootLoading; without it the application starts (AT)
+//   BootLoading  the loader file (Intel HEX) arrives; its end record is
+//              answered with '0' and the loader runs
+//   Loader     one-byte commands with fixed-size parameters
+//   ReceivingSoftware  the software's bytes after the write command, until
+//              all of them are flashed (then '0' and back to Loader)
+// The loader's run command restarts the module into its new software.
+// The boot code and the loader live in boot_loader.cpp.
 //
 // All public operations are thread-safe: one thread serves the line while
 // tests inspect and change the module from another.
@@ -31,13 +36,24 @@
 
 #include "tavosim/faults.h"
 #include "tavosim/frame_receiver.h"
+#include "tavosim/loader_log.h"
 #include "tavosim/memory.h"
 #include "tavosim/module_config.h"
 #include "tavosim/observations.h"
 
 namespace tavosim {
 
-enum class Mode { kAt, kAwaitingO, kSendingReady, kTat, kRestarting };
+enum class Mode {
+  kAt,
+  kAwaitingO,
+  kSendingReady,
+  kTat,
+  kRestarting,
+  kBoot,
+  kBootLoading,
+  kLoader,
+  kReceivingSoftware,
+};
 
 const char* ToString(Mode mode);
 
@@ -69,7 +85,10 @@ class Module {
   void SendRaw(Bytes bytes);
 
   Mode CurrentMode() const;
-  // Puts the module into AT or TAT mode at once, as if freshly started.
+  // Puts the module into AT, TAT, Boot or Loader mode at once (any other
+  // mode means AT), as if freshly started. kBoot switches the module on: its
+  // boot window starts at the next time it is given (Feed or Poll). kLoader
+  // is a loader already running, with its flow control off.
   void Reset(Mode mode);
 
   // Configuration. Changes apply from the next byte on (a request frame being
@@ -105,6 +124,9 @@ class Module {
   void ClearRequests();
   Stats GetStats() const;
   int CommitCount(uint8_t id) const;
+  // What the boot code and the loader saw and did.
+  LoaderLog Loader() const;
+  void ClearLoaderLog();
 
  private:
   void PollLocked(uint64_t nowMs, Output& out);
@@ -127,6 +149,20 @@ class Module {
 
   // Faults on the way out (answer_faults.cpp). False when silenced.
   bool SendAnswer(Bytes answer, uint64_t nowMs, Output& out);
+
+  // Boot code and loader (boot_loader.cpp).
+  void EnterBoot(std::optional<uint64_t> nowMs);
+  void PollLoader(uint64_t nowMs, Output& out);
+  std::optional<uint64_t> LoaderDeadline() const;
+  void FeedBoot(uint8_t byte, Output& out);
+  void FeedLoaderFile(uint8_t byte, Output& out);
+  void FeedLoaderCommand(uint8_t byte, uint64_t nowMs, Output& out);
+  void RunLoaderCommand(uint64_t nowMs, Output& out);
+  void FeedSoftware(uint8_t byte, Output& out);
+  void Flash(uint64_t nowMs);
+  uint64_t FlashDoneMs(size_t bytes) const;
+  void SendLate(Bytes bytes, uint64_t dueMs);
+  void RunNewSoftware(uint64_t nowMs);
 
   mutable std::mutex mutex_;
   ModuleConfig config_;
@@ -151,6 +187,27 @@ class Module {
 
   std::deque<RequestRecord> requests_;
   Stats stats_;
+
+  // The boot code's and the loader's state.
+  struct LoaderState {
+    bool windowOpenPending = false;  // the boot window starts at the next time given
+    bool fileStarted = false;        // the loader file's first ':' has come
+    std::string record;              // the hex record being received
+    bool fileLineEnd = false;        // the loader file's last line end may follow
+    uint8_t command = 0;             // a command waiting for its parameters
+    size_t paramsWanted = 0;
+    Bytes params;
+    bool flowControl = false;
+    // Software reception: bytes received, flashed, and the flash's clock.
+    size_t received = 0;
+    size_t flashed = 0;
+    uint64_t flashAtMs = 0;
+    uint64_t flashCredit = 0;  // thousandths of a byte already earned
+    bool xoff = false;         // an XOFF is in force
+    bool xoffForever = false;  // ... and never lifted (a fault)
+  };
+  LoaderState loader_;
+  LoaderLog loaderLog_;
 };
 
 }  // namespace tavosim

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tavosim/command_codes.h"
+#include "tavosim/loader_config.h"
 #include "tavosim/section.h"
 
 namespace tavosim {
@@ -37,6 +38,8 @@ struct ModuleConfig {
 
   // Start already in TAT mode, as a module that a previous session left there.
   bool startInTat = false;
+  // Start in the boot code's window, as a module just switched on.
+  bool startInBoot = false;
 
   // Switch into TAT mode. The host purges its input about 100 ms after it
   // sends "AT+KTAT=1\r", so the module waits longer than that before its 'I'.
@@ -49,8 +52,11 @@ struct ModuleConfig {
   int readyFrameCount = 2;
   uint16_t readyMessageCode = 0x7201;
 
-  // A restart request makes the module silent this long, then it is in AT mode.
+  // A restart request makes the module silent this long; then its boot code
+  // listens for a host (loader.bootWindowMs) before it starts in AT mode.
   uint32_t restartSilenceMs = 300;
+
+  LoaderConfig loader;
 
   // A request frame left incomplete this long is forgotten.
   uint32_t frameGapResetMs = 500;
