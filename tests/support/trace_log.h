@@ -77,9 +77,28 @@ class TraceLog {
   void Clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     messages_.clear();
+    progress_.clear();
+  }
+
+  // A download progress message: its wParam and lParam.
+  struct Progress {
+    uintptr_t wParam;
+    intptr_t value;
+    bool operator==(const Progress&) const = default;
+  };
+  // Download windows send this message number; their lParam is a value.
+  static constexpr uint32_t kProgressMessage = 0x401;
+  std::vector<Progress> ProgressMessages() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return progress_;
   }
 
   static intptr_t Sender(void* window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    if (message == kProgressMessage) {
+      std::lock_guard<std::mutex> lock(Instance().mutex_);
+      Instance().progress_.push_back({wParam, lParam});
+      return 0;
+    }
     Message m{window, message, wParam, reinterpret_cast<const char*>(lParam)};
     std::function<void(const std::string&)> hook;
     {
@@ -101,6 +120,7 @@ class TraceLog {
 
   mutable std::mutex mutex_;
   std::vector<Message> messages_;
+  std::vector<Progress> progress_;
   std::function<void(const std::string&)> hook_;
 };
 
