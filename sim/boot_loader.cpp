@@ -264,6 +264,12 @@ void Module::RunLoaderCommand(uint64_t nowMs, Output& out) {
   loader_.paramsWanted = 0;
   // Each command is answered with its own byte, the check with 0x01, and the
   // version query with nothing but its text.
+  // A command lost on the way: neither done nor answered.
+  if (auto lost = faults_.loader.lostCommands.find(command);
+      lost != faults_.loader.lostCommands.end() && lost->second > 0) {
+    --lost->second;
+    return;
+  }
   if (command != kVersion) {
     out.bytes.push_back(command == kCheck ? kWrite : command);
   }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <optional>
 #include <set>
 #include <vector>
@@ -49,6 +50,9 @@ struct LoaderFaults {
   std::optional<size_t> holdXoffAfterBytes{};
   // After this many software bytes the line drops (worn off then).
   std::optional<size_t> dropAfterSoftwareBytes{};
+  // The next N loader commands of a command byte are lost: neither carried
+  // out nor answered.
+  std::map<uint8_t, int> lostCommands{};
 };
 
 struct Faults {
