@@ -156,6 +156,19 @@ TEST_F(PtyDownload, FailuresEndTheDownloadWithTheirStatus) {
   }
 }
 
+// The download tuning is read before every download; an empty value ends
+// it before anything is sent.
+TEST_F(PtyDownload, AnEmptyDownloadSettingStopsItBeforeThePortOpens) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  dir_.Write("TavoLink2.Ini", std::string("[DOWNLOAD_DELAY]\nDOWNLOAD=\n"));
+  const std::string oldPath = Manager().ConfigFile().Path();
+  Manager().ConfigFile().SetPath(dir_.File("TavoLink2.Ini"));
+  EXPECT_EQ(Download(0, 0), TAVOLINK_CONFIG_INVALID_PARAMETER);
+  Manager().ConfigFile().SetPath(oldPath);
+  EXPECT_EQ(TraceLog::Instance().CountPrefix("Download COM"), 0u);
+  EXPECT_EQ(Core().Loader().syncs, 0);
+}
+
 // The host's abort reaches the download wherever it waits: repeating the
 // power-up byte, or writing while the loader holds XOFF for ever.
 TEST_F(PtyDownload, CloseSessionFromAnotherThreadAbortsTheDownload) {
