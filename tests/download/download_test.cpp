@@ -254,6 +254,34 @@ TEST(Download, StepsWaitByThreadIndexOnlyWhenAskedTo) {
   }
 }
 
+// A device that vanishes ends the download at once, with the status of the
+// step whose write failed.
+TEST(Download, AVanishedDeviceEndsTheDownloadWithTheFailingStep) {
+  const struct {
+    const char* when;
+    int32_t status;
+  } cases[] = {
+      {"TAVO:Waiting for Power UP", TAVOLINK_DOWNLOAD_DETECTION_FAILURE},
+      {"Wait before changing baud rate", TAVOLINK_MODULE_BAUD_RATE_ERROR},
+      {"Wait before changing flow control", TAVOLINK_MODULE_FLOW_CONTROL_ERROR},
+      {"Wait before erase flash", TAVOLINK_FLASH_ERASE_ERROR},
+      {"Wait before download", TAVOLINK_SOFTWARE_ADDRESS_SIZE_ERROR},
+      {"Loader is checking software...", TAVOLINK_SOFTWARE_ADDRESS_SIZE_ERROR},
+      {"TAVO Software execution...", TAVOLINK_RESTART_AFTER_DOWNLOAD_ERROR},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.when);
+    DownloadRig rig(600);
+    rig.engine_.SetDelays(1, 0, 0, 0, 0);
+    const tavosim::Digest digest = tavosim::Md5(rig.software_);
+    rig.engine_.SetDigest(digest.data());
+    rig.OnTrace(c.when, [&] { rig.line_->Vanish(); });
+    const uint32_t start = rig.clock_.TickCount();
+    EXPECT_EQ(rig.Download(true), c.status);
+    EXPECT_LT(rig.clock_.TickCount() - start, 5000u);  // no time-out was waited out
+  }
+}
+
 TEST(Download, PortThatCannotTakeTheDownloadSpeedGivesFour) {
   DownloadRig rig(1000);
   rig.OnTrace("TAVO:Waiting", [&] { rig.line_->RefuseOpens(1); });
