@@ -69,7 +69,6 @@ constexpr uint16_t kSoftwarePercent = 9;
 constexpr uint16_t kSoftwareSent = 10;
 constexpr uint32_t kParallelBaud = 921600;
 constexpr size_t kParallelKiB = 1024;
-constexpr int32_t kFinalAnswerTimeOutMs = 60000;
 
 // The moments of the software stream's start and end, as the download
 // reports them on its own thread.
@@ -163,16 +162,9 @@ class Station {
     setenv(env_.c_str(), module_.SlavePath().c_str(), 1);
     ok_ = tavolink_Init(comPort_, static_cast<int32_t>(baud), &slot_) == TAVOLINK_OK;
     tavolink_SetWindowDownload(&stream_, kProgressMessage, slot_);
-    // The simulator takes the host's bytes off the pty as fast as they come
-    // and keeps them until the line has carried them, so the library's
-    // writes are never held back by the line as a driver's small transmit
-    // queue would hold them: the whole file may be written long before the
-    // module has it, and its final answer comes that much later. Wait for it.
-    tavolink_SetCMDTimeOut(0, 0, kFinalAnswerTimeOutMs, slot_);
   }
   ~Station() {
     tavolink_SetWindowDownload(nullptr, 0, slot_);
-    tavolink_SetCMDTimeOut(0, 0, -1, slot_);
     tavolink_Close(slot_);
     module_.Stop();
     if (!env_.empty()) {
@@ -212,11 +204,6 @@ class Station {
   static tavosim::ModuleConfig Config(uint32_t flashBytesPerSecond) {
     tavosim::ModuleConfig config;
     config.startInTat = true;
-    // The boot window opens at the module's last event before the switch-on,
-    // which for a module left idle since its start lies far back (the
-    // stations of BM_Parallel wait through the single download first): a
-    // window longer than any run keeps it open until the host syncs.
-    config.loader.bootWindowMs = 600000;
     config.loader.flashBytesPerSecond = flashBytesPerSecond;
     return config;
   }

@@ -28,6 +28,8 @@ constexpr uint64_t kIdlePollMs = 100;
 constexpr int kLingerStepMs = 2;
 constexpr uint64_t kSettleMs = 50;
 constexpr size_t kMaxPending = 1 << 20;
+// Bytes of the host's output a UART holds before the host must wait.
+constexpr size_t kHostTransmitQueue = 4096;
 
 std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
@@ -201,6 +203,11 @@ void PtyModule::Serve() {
       line.SetBaudRate(host.baudRate);
       line.SetHostFlowControl(host.obeysXonXoff);
     }
+    // A UART's transmit queue holds a few KiB: while that much of the host's
+    // output is still on its way, the host's writes wait for room (we leave
+    // its bytes in the pty), as they would on a real line.
+    const bool hostQueueFull =
+        options_.emulateLineSpeed && inbound.size() + received.size() >= kHostTransmitQueue;
     if (!received.empty() && !line.HostHeld(now)) {
       for (const uint8_t b : received) {
         inbound.emplace_back(line.HostSend(1, now), b);
@@ -210,7 +217,9 @@ void PtyModule::Serve() {
     // The module's timed output and the host's bytes, in the order of time.
     for (int guard = 0; guard < 100000 && !dropAfterFlush; ++guard) {
       const auto deadline = core_.NextDeadline();
-      const uint64_t dueUs = deadline ? *deadline * 1000 : UINT64_MAX;
+      // 0 means "at the next moment the module is given": that is now, not
+      // the module's last event, which may lie long ago.
+      const uint64_t dueUs = !deadline ? UINT64_MAX : *deadline == 0 ? now : *deadline * 1000;
       const uint64_t inUs = inbound.empty() ? UINT64_MAX : inbound.front().first;
       if (std::min(dueUs, inUs) > now) {
         break;
@@ -264,8 +273,8 @@ void PtyModule::Serve() {
                            static_cast<long>(waitUs % 1000000) * 1000};
     std::array<pollfd, 2> fds{};
     fds[0].fd = master_;
-    fds[0].events =
-        static_cast<short>((dropAfterFlush ? 0 : POLLIN) | (pending.empty() ? 0 : POLLOUT));
+    fds[0].events = static_cast<short>((dropAfterFlush || hostQueueFull ? 0 : POLLIN) |
+                                       (pending.empty() ? 0 : POLLOUT));
     fds[1].fd = wake_;
     fds[1].events = POLLIN;
     const int readyCount = ::ppoll(fds.data(), fds.size(), &timeout, nullptr);

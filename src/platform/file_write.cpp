@@ -133,7 +133,9 @@ bool WriteFileDurably(std::string_view directory, std::string_view fileName,
   // A hidden name of the same directory, so the rename stays on one file
   // system and is atomic; the ".tmp" ending keeps it out of any backup
   // search. mkostemps fills in the six X before the four-byte suffix.
-  std::string tempPath = JoinPath(directory, "." + std::string(fileName) + ".XXXXXX.tmp");
+  std::string tempName = ".";
+  tempName.append(fileName).append(".XXXXXX.tmp");
+  std::string tempPath = JoinPath(directory, tempName);
   Fd fd(::mkostemps(tempPath.data(), 4, O_CLOEXEC));
   if (!fd.valid()) {
     return Fail(whyNot, "create", errno);
