@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "data/section_access.h"
+#include "platform/little_endian.h"
 #include "tavolink2.h"
 
 namespace tavo::data {
@@ -17,7 +18,7 @@ void Put16(std::vector<uint8_t>& out, uint16_t value) {
 }
 
 uint16_t Get16(std::span<const uint8_t> bytes, std::size_t at) {
-  return static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8));
+  return platform::Get16(bytes.data(), static_cast<uint32_t>(at));
 }
 
 // An image whose header cannot describe it would make the restore copy

@@ -1,21 +1,14 @@
 #include "download/loader_protocol.h"
 
+#include "platform/little_endian.h"
 #include "tavolink2.h"
 
 namespace tavo::download {
-namespace {
-
-void Put32(uint8_t* out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) {
-    out[i] = static_cast<uint8_t>(value >> (8 * i));
-  }
-}
-
-}  // namespace
+using platform::Put32;
 
 std::array<uint8_t, 5> BaudRateCommand(uint32_t baud) {
   std::array<uint8_t, 5> command{kBaudRate};
-  Put32(&command[1], baud);
+  Put32(command.data(), 1, baud);
   return command;
 }
 
@@ -23,16 +16,16 @@ std::array<uint8_t, 2> FlowControlCommand() { return {kFlowControl, kXonFlowMode
 
 std::array<uint8_t, 9> AddressSizeCommand(uint32_t address, uint32_t size) {
   std::array<uint8_t, 9> command{kAddressSize};
-  Put32(&command[1], address);
-  Put32(&command[5], size);
+  Put32(command.data(), 1, address);
+  Put32(command.data(), 5, size);
   return command;
 }
 
 std::array<uint8_t, 25> DigestCommand(uint32_t address, uint32_t size,
                                       const std::array<uint8_t, 16>& digest) {
   std::array<uint8_t, 25> command{kDigest};
-  Put32(&command[1], address);
-  Put32(&command[5], size);
+  Put32(command.data(), 1, address);
+  Put32(command.data(), 5, size);
   for (std::size_t i = 0; i < digest.size(); ++i) {
     command[9 + i] = digest[i];
   }

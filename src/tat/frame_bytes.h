@@ -1,7 +1,9 @@
-// Field offsets of a TAT frame and little-endian access to them.
+// Field offsets of a TAT frame, and the little-endian access to them.
 #pragma once
 
 #include <cstdint>
+
+#include "platform/little_endian.h"
 
 namespace tavo {
 
@@ -33,24 +35,9 @@ inline constexpr uint32_t kOffsetVersionSoftware = 20;
 inline constexpr uint32_t kOffsetReadyPlatform = 20;
 inline constexpr uint32_t kOffsetReadySoftware = 24;
 
-inline uint16_t Get16(const uint8_t* bytes, uint32_t at) {
-  return static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8));
-}
-
-inline uint32_t Get32(const uint8_t* bytes, uint32_t at) {
-  return uint32_t{bytes[at]} | (uint32_t{bytes[at + 1]} << 8) | (uint32_t{bytes[at + 2]} << 16) |
-         (uint32_t{bytes[at + 3]} << 24);
-}
-
-inline void Put16(uint8_t* bytes, uint32_t at, uint16_t value) {
-  bytes[at] = static_cast<uint8_t>(value);
-  bytes[at + 1] = static_cast<uint8_t>(value >> 8);
-}
-
-inline void Put32(uint8_t* bytes, uint32_t at, uint32_t value) {
-  for (uint32_t i = 0; i < 4; ++i) {
-    bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
-  }
-}
+using platform::Get16;
+using platform::Get32;
+using platform::Put16;
+using platform::Put32;
 
 }  // namespace tavo
