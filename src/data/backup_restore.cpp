@@ -105,8 +105,7 @@ int32_t RestoreBackup(CTATRequest& tat, std::string_view directory, char* fileNa
   CSectionUpgrader upgrader;
   upgrader.SetConfig(tat.configFile, tat.Commands().platformKey);
   for (std::size_t i = 0; i < walk.selected.size(); ++i) {
-    const std::vector<uint8_t> saved(walk.selected[i].image.begin(), walk.selected[i].image.end());
-    status = upgrader.UpgradeSection(saved, images[i], walk.selected[i].sectionId);
+    status = upgrader.UpgradeSection(walk.selected[i].image, images[i], walk.selected[i].sectionId);
     if (status != TAVOLINK_OK) {
       return status;
     }

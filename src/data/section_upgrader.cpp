@@ -26,7 +26,7 @@ struct ImageHeader {
   std::size_t size = kHeaderSize;
 };
 
-ImageHeader ReadHeader(const std::vector<uint8_t>& image) {
+ImageHeader ReadHeader(std::span<const uint8_t> image) {
   ImageHeader header;
   if (image.size() > kVersionOffset) {
     header.version = image[kVersionOffset];
@@ -71,7 +71,7 @@ void CSectionUpgrader::SetConfig(const CConfigFile* config, std::string platform
   platformKey_ = std::move(platformKey);
 }
 
-int32_t CSectionUpgrader::UpgradeSection(const std::vector<uint8_t>& savedImage,
+int32_t CSectionUpgrader::UpgradeSection(std::span<const uint8_t> savedImage,
                                          std::vector<uint8_t>& moduleImage,
                                          int32_t sectionId) const {
   const ImageHeader saved = ReadHeader(savedImage);

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,7 +50,7 @@ class CSectionUpgrader {
   // config is set or no chain is configured), 206 (a chain link to another
   // platform's or kind's section, or a chain that loops), or ApplyFormula's
   // status.
-  int32_t UpgradeSection(const std::vector<uint8_t>& savedImage, std::vector<uint8_t>& moduleImage,
+  int32_t UpgradeSection(std::span<const uint8_t> savedImage, std::vector<uint8_t>& moduleImage,
                          int32_t sectionId) const;
 
   // Applies a patch formula to the first imageSize bytes of image: tokens
