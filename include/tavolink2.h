@@ -345,6 +345,51 @@ TAVOLINK_API int32_t tavolink_DownloadSoftwareEx(const char* softwareFile, const
                                                  int32_t restartFirst, uint32_t run,
                                                  int32_t threadIndex);
 
+/* The whole software update in one call. A session reads the old software
+ * identifier and backs the parameters up into directory (as
+ * tavolink_SaveParameters; savedFileName, may be null, receives the file's
+ * name); the software is flashed at baudRate after the TAT restart request
+ * and started; after waitSeconds (0: 22 s) a new session restores the
+ * software and maker sections (restore classes 0x01 and 0x02) from that file
+ * through the upgrade chains of TavoLink2.Ini, then writes imei and stores
+ * *value16 at offset 80 of the production record, each only when given, 100
+ * ms apart. baudRate stays the slot's download rate afterwards. The session
+ * is closed on every path, and whatever fails after the backup leaves the
+ * backup file in directory for tavolink_RestoreParameters. 1; 202; 56 null
+ * directory (no session opened); 3 port in use; then the first failing
+ * step's status: session opening, backup, download, restore, IMEI, record. */
+TAVOLINK_API int32_t tavolink_DownloadSoftwareFull(const char* softwareFile, const char* loaderFile,
+                                                   uint32_t baudRate, const char* imei,
+                                                   const uint16_t* value16, const char* directory,
+                                                   char* savedFileName, uint32_t waitSeconds,
+                                                   int32_t threadIndex);
+
+/* ---- Module check and detection ----------------------------------------------
+ *
+ * Both open a session, read into every output given (each may be null: a
+ * null output is never written) and close the session again on every path.
+ * softwareId: 17 bytes; imei: 16 bytes (15 digits, as tavolink_ReadIMEI);
+ * serialNumber: as tavolink_ReadSerialNumber; text14 and text8: the 14- and
+ * 8-character texts of the production record (not necessarily
+ * zero-terminated), value16 its value at offset 80. The production record is
+ * read even when no output asks for it, and the result is its status. */
+
+/* Opens a session at the slot's baud rate (one retry after 2 s). */
+TAVOLINK_API int32_t tavolink_CheckModule(char* softwareId, char* imei, char* serialNumber,
+                                          char* text14, uint16_t* value16, char* text8,
+                                          int32_t threadIndex);
+/* Finds the module's AT baud rate among speedList ("9600;115200", at most 19
+ * rates; null or empty: 115200;9600;57600;38400;19200) in up to maxLoops passes (0: until
+ * found or stopped); baudRate (may be null) receives it. A module still in
+ * TAT mode is restarted first when baudRate is asked for. 20 while a
+ * detection runs on the slot, 21 stopped, 22 passes exhausted, 54 bad list. */
+TAVOLINK_API int32_t tavolink_DetectModule(const char* speedList, int32_t maxLoops,
+                                           uint32_t* baudRate, char* softwareId, char* imei,
+                                           char* serialNumber, char* text14, uint16_t* value16,
+                                           char* text8, int32_t threadIndex);
+/* Called from another thread: the slot's running detection ends with 21. 1. */
+TAVOLINK_API int32_t tavolink_StopDetection(int32_t threadIndex);
+
 /* Names kept for hosts built against older versions: each answers 204 and
  * ignores whatever arguments it is given. In C they are declared without a
  * prototype, so that old calls with any arguments still compile; the

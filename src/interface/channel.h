@@ -71,13 +71,34 @@ class CChannel : public CLinkBase {
   int32_t ReadIMEI(char* buffer);
   int32_t WriteIMEI(const char* imeiText);
 
-  // --- software download (channel_download.cpp) ---------------------------
+  // --- software download (channel_download.cpp, channel_update.cpp) -------
   // 3 while a session holds the port; 205 (or 203) from the download tuning
   // before anything is sent; else the download's status. restartFirst sends
   // the TAT restart request first, so that a running module restarts into
   // its boot code.
   int32_t DownloadSoftware(const char* softwareFile, const char* loaderFile, bool restartFirst,
                            bool run);
+
+  // Backs the module's parameters up into directory, flashes and starts the
+  // new software at the download rate baud, waits waitSeconds (0: 22) for
+  // it, restores the software and maker sections through the upgrade
+  // chains, then writes imei and value16 (each when given). The session is
+  // closed on every path; the backup stays whatever fails after it.
+  int32_t DownloadSoftwareFull(const char* softwareFile, const char* loaderFile, uint32_t baud,
+                               const char* imei, const uint16_t* value16, const char* directory,
+                               char* savedNameOut, uint32_t waitSeconds);
+
+  // --- module check and detection (channel_check.cpp) ----------------------
+  // Opens a session (CheckModule) or finds the module among the AT rates of
+  // speedList (DetectModule), reads whatever outputs are given (each may be
+  // null) and the production record, and closes the session again.
+  int32_t CheckModule(char* softwareIdOut, char* imeiOut, char* serialOut, char* text14Out,
+                      uint16_t* value16Out, char* text8Out);
+  int32_t DetectModule(const char* speedList, int32_t maxLoops, uint32_t* baudOut,
+                       char* softwareIdOut, char* imeiOut, char* serialOut, char* text14Out,
+                       uint16_t* value16Out, char* text8Out);
+  // Asks a detection running on another thread to stop (it then gives 21).
+  int32_t StopDetection();
 
   // --- parameter backups (channel_backup.cpp: forwards to src/data/) -------
   int32_t SaveParameters(const char* directory, char* fileNameOut);
@@ -91,6 +112,12 @@ class CChannel : public CLinkBase {
   CServiceGateway service;
 
  private:
+  // The reads shared by CheckModule and DetectModule, then CloseSession.
+  int32_t ReadIdentityAndClose(char* imeiOut, char* serialOut, char* text14Out,
+                               uint16_t* value16Out, char* text8Out);
+  // The second half of DownloadSoftwareFull, in the new software's session.
+  int32_t RestoreAfterUpdate(const char* directory, char* savedName, const char* imei,
+                             const uint16_t* value16);
   // Runs body when the slot is bound; 202 otherwise.
   template <class Body>
   int32_t IfBound(Body&& body) {

@@ -20,4 +20,14 @@ int32_t tavolink_DownloadSoftwareEx(const char* softwareFile, const char* loader
   });
 }
 
+int32_t tavolink_DownloadSoftwareFull(const char* softwareFile, const char* loaderFile,
+                                      uint32_t baudRate, const char* imei, const uint16_t* value16,
+                                      const char* directory, char* savedFileName,
+                                      uint32_t waitSeconds, int32_t threadIndex) {
+  return WithChannel(threadIndex, [&](CChannel& channel) {
+    return channel.DownloadSoftwareFull(softwareFile, loaderFile, baudRate, imei, value16,
+                                        directory, savedFileName, waitSeconds);
+  });
+}
+
 }  // extern "C"

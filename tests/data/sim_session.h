@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "interface/channel_manager.h"
@@ -40,15 +41,23 @@ class SkipSleepClock final : public platform::Clock {
                std::chrono::duration_cast<std::chrono::milliseconds>(since).count()) +
            skipped_;
   }
+  // With `only`, just the sleeps of that length are skipped; the others are
+  // slept in real time.
+  explicit SkipSleepClock(uint32_t only = 0) : only_(only) {}
   void Sleep(uint32_t ms) override {
-    skipped_ += ms;
     ++sleeps_[ms];
+    if (only_ != 0 && ms != only_) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+      return;
+    }
+    skipped_ += ms;
   }
   // How often this thread slept exactly ms since the last ForgetSleeps.
   static int SleepsOf(uint32_t ms) { return sleeps_[ms]; }
   static void ForgetSleeps() { sleeps_.clear(); }
 
  private:
+  uint32_t only_ = 0;
   static inline thread_local uint32_t skipped_ = 0;
   static inline thread_local std::map<uint32_t, int> sleeps_;
 };

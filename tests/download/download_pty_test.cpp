@@ -200,5 +200,38 @@ TEST_F(PtyDownload, CloseSessionFromAnotherThreadAbortsTheDownload) {
   }
 }
 
+// The one-call update on a real pty: the port is given up and taken again
+// between the sessions and the download, and the new software is met when
+// it has started.
+TEST_F(PtyDownload, FullUpdateBacksUpFlashesAndRestores) {
+  tavosim::ModuleConfig config;
+  config.loader.newSoftwareWord = 0x01000200;
+  config.loader.newSections = tavosim::DefaultSections();
+  for (tavosim::Section& s : config.loader.newSections) {
+    std::fill(s.image.begin() + 8, s.image.end(), 0);
+    s.image[0] = tavosim::SectionChecksum(s.image);
+  }
+  ASSERT_NO_FATAL_FAILURE(Start(config, false));
+  // The module commits at once; the library's second of patience per section is skipped.
+  SkipSleepClock clock(1000);
+  platform::ScopedClock use(clock);
+  tavolink_SetTATTimeOut(400, 1000, slot_);
+  tavolink_SetTATDelay(1, 7, 11, 0, slot_);
+  const Bytes maker = tavosim::SectionPayload(*Core().CommittedImage(37));
+  TempDir backups;
+  char name[TAVOLINK_FILE_NAME_BUFFER_SIZE] = {};
+  const uint16_t value = 0x1234;
+  ASSERT_EQ(tavolink_DownloadSoftwareFull(dir_.File("soft.cla").c_str(),
+                                          dir_.File("loader.hex").c_str(), 921600, nullptr, &value,
+                                          backups.Path().c_str(), name, 2, slot_),
+            TAVOLINK_OK);
+  EXPECT_EQ(Core().Loader().software, software_);
+  EXPECT_EQ(backups.Names(), std::set<std::string>{name});
+  EXPECT_EQ(tavosim::SectionPayload(*Core().CommittedImage(37)), maker);
+  EXPECT_EQ(tavosim::SectionPayload(*Core().CommittedImage(40))[80], 0x34);
+  EXPECT_EQ(TraceLog::Instance().Count("New Software Version : 3700001301000200"), 1u);
+  EXPECT_EQ(tavolink_OpenSession(slot_), TAVOLINK_OK);  // the port was given back
+}
+
 }  // namespace
 }  // namespace tavo::test
