@@ -72,16 +72,9 @@ int32_t ReadSections(CTATRequest& tat, std::vector<ScriptSection>& sections) {
   return status;
 }
 
-const char* FaultText(RecordFault fault) {
-  switch (fault) {
-    case RecordFault::kPastEnd:
-      return "past the end of the section";
-    case RecordFault::kInHeader:
-      return "inside the section header";
-    default:
-      return "bit field outside its unit";
-  }
-}
+// Why a record is refused, by RecordFault.
+constexpr const char* kFaultText[] = {"", "past the end of the section",
+                                      "inside the section header", "bit field outside its unit"};
 
 // 207 with a trace line for the first record that cannot be applied to its
 // section's image.
@@ -94,7 +87,7 @@ int32_t CheckRecords(CTATRequest& tat, const std::vector<ScriptRecord>& records,
     const RecordFault fault = CheckRecord(r, imageSize);
     if (fault != RecordFault::kNone) {
       tat.Tracef("Record %zu refused : Section : %d - Address : 0x%08X - %s (%zu bytes)", i + 1,
-                 r.section, r.address, FaultText(fault), imageSize);
+                 r.section, r.address, kFaultText[static_cast<int>(fault)], imageSize);
       return TAVOLINK_CONFIG_OFFSET_RANGE;
     }
   }
