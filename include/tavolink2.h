@@ -290,6 +290,21 @@ TAVOLINK_API int32_t tavolink_WriteCalibrationInfos(const uint8_t* record, int32
  * it lacks its function. */
 TAVOLINK_API int32_t tavolink_ReadIMEI(char* imei, int32_t threadIndex);
 TAVOLINK_API int32_t tavolink_WriteIMEI(const char* imei, int32_t threadIndex);
+/* Applies the parameter script fileName: 16-byte little-endian records
+ * (section u8, address u32 in the whole image with its 8-byte header, type u8
+ * = bit 7 bit field + width 1/2/4 bytes, bitOffset u32 from the unit's top
+ * bit, bitSize u16, data u32). Every section named is read (in the order of
+ * first appearance), all records are applied to the copies in file order and
+ * each section is written back once; 200 ms after each read and write. A
+ * record of another width changes nothing. 1 (an empty file touches
+ * nothing); 17 for a null name or a file that cannot be read; 18 for a file
+ * over 1 MiB or whose length is not a multiple of 16 (the module is not
+ * asked); 207 when a record's 4 bytes at its address reach past the section,
+ * its unit lies in the header (address below 8), or its bit field is empty,
+ * 32 bits or more wide or outside its unit. Nothing is written when a
+ * section cannot be read or a record is refused; a failing write keeps the
+ * sections written before it and ends the call with the module's status. */
+TAVOLINK_API int32_t tavolink_WriteParameterFile(const char* fileName, int32_t threadIndex);
 
 /* Parameter backups: .SAV files in a directory the host names, one per
  * module, named "TAVO<serial>_<YYYYMMDD_HHMMSS>.SAV" (tavolink_SaveParameters:

@@ -70,6 +70,7 @@ class CChannel : public CLinkBase {
   int32_t WriteCalibrationInfos(const uint8_t* record);
   int32_t ReadIMEI(char* buffer);
   int32_t WriteIMEI(const char* imeiText);
+  int32_t WriteParameterFile(const char* fileName);
 
   // --- software download (channel_download.cpp, channel_update.cpp) -------
   // 3 while a session holds the port; 205 (or 203) from the download tuning

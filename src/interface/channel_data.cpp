@@ -1,6 +1,7 @@
 // The module data operations of a channel: each forwards to the TAT session
 // or to src/data/ once the slot is known to be bound.
 #include "data/imei.h"
+#include "data/parameter_script.h"
 #include "data/records.h"
 #include "interface/channel.h"
 
@@ -38,6 +39,10 @@ int32_t CChannel::ReadIMEI(char* buffer) {
 
 int32_t CChannel::WriteIMEI(const char* imeiText) {
   return IfBound([&] { return data::WriteImei(tat, imeiText); });
+}
+
+int32_t CChannel::WriteParameterFile(const char* fileName) {
+  return IfBound([&] { return data::WriteParameterFile(tat, fileName); });
 }
 
 }  // namespace tavo

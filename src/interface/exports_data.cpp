@@ -1,5 +1,5 @@
 // Exported module data functions: serial number, named sections, the
-// production and calibration records, and the IMEI.
+// production and calibration records, the IMEI, and parameter scripts.
 #include "data/records.h"
 #include "interface/c_boundary.h"
 
@@ -67,6 +67,11 @@ int32_t tavolink_ReadIMEI(char* imeiOut, int32_t threadIndex) {
 
 int32_t tavolink_WriteIMEI(const char* imeiText, int32_t threadIndex) {
   return WithChannel(threadIndex, [&](CChannel& channel) { return channel.WriteIMEI(imeiText); });
+}
+
+int32_t tavolink_WriteParameterFile(const char* fileName, int32_t threadIndex) {
+  return WithChannel(threadIndex,
+                     [&](CChannel& channel) { return channel.WriteParameterFile(fileName); });
 }
 
 }  // extern "C"
