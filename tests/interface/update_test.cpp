@@ -59,10 +59,10 @@ class Update : public ::testing::Test {
     dir_.Write("soft.cla", Bytes(3000, 0x5A));
   }
   void TearDown() override {
+    TraceLog::Instance().OnLine(nullptr);  // its captures are gone with the test body
     if (slot_ >= 0) tavolink_Close(slot_);
     CVaultLoader::OverrideLibraryName(TAVO_VAULT_PATH);
     tavolink_SetSpy(nullptr, 0, -1);
-    TraceLog::Instance().OnLine(nullptr);
     TraceLog::Detach();
     TraceLog::Instance().Clear();
     Manager().ConfigFile().SetPath(oldConfigPath_);
