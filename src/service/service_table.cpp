@@ -74,9 +74,9 @@ int32_t WriteSection(const ServiceRun& run) {
     data += kSectionHeaderSize;
   }
   // The host vouches for its own memory: length bytes at the address.
-  return run.tat.WriteTATSection(
-      section, reinterpret_cast<const uint8_t*>(data),  // NOLINT(performance-no-int-to-ptr)
-      length);
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
+  const auto* bytes = reinterpret_cast<const uint8_t*>(data);
+  return run.tat.WriteTATSection(section, bytes, length);
 }
 
 int32_t RestoreFromBackup(const ServiceRun& run) {
@@ -96,9 +96,10 @@ int32_t SetSerialSpy(const ServiceRun& run) {
   const uint32_t context = Get32(run.params.data(), 0);
   const uintptr_t callback = GetHostAddress(run.params.data(), kContextSize);
   // The host vouches for the address: a function of its own, or 0 for none.
-  run.tat.SetSerialSpy(context, reinterpret_cast<tavolink_SpyCallback>(
-                                    callback));  // NOLINT(performance-no-int-to-ptr)
-  platform::Put32(run.block, 0, context);        // the run block holds at least 5 bytes
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
+  const auto function = reinterpret_cast<tavolink_SpyCallback>(callback);
+  run.tat.SetSerialSpy(context, function);
+  platform::Put32(run.block, 0, context);  // the run block holds at least 5 bytes
   return TAVOLINK_OK;
 }
 
