@@ -73,9 +73,6 @@ int32_t MergeSavedImage(std::span<const uint8_t> file, std::span<uint8_t> image,
 
 int32_t MergeSavedSection(const std::string& path, std::span<uint8_t> image,
                           std::span<const MergeRange> ranges) {
-  if (image.empty()) {
-    return TAVOLINK_NULL_BUFFER;
-  }
   std::vector<uint8_t> file;
   switch (platform::ReadWholeFile(path, data::kSavMaxFileSize, file)) {
     case platform::ReadResult::kCannotOpen:

@@ -42,7 +42,8 @@ int32_t MergeSavedImage(std::span<const uint8_t> file, std::span<uint8_t> image,
                         std::span<const MergeRange> ranges);
 
 // The same from the file at path, read whole with the backups' size bound:
-// 17 when it cannot be opened, 27 when it is too large to be a backup.
+// 17 when it cannot be opened, 27 when it is too large to be a backup, 18
+// when it cannot be read to its end.
 int32_t MergeSavedSection(const std::string& path, std::span<uint8_t> image,
                           std::span<const MergeRange> ranges);
 

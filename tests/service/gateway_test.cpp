@@ -41,7 +41,8 @@ TEST(Gateway, CallsFollowTheRequestRunAndStatusRules) {
   const std::vector<Step> flows[] = {
       {{kSection, {0x01, 0x05, 0x12, 0x34, 0x4D}, kAsIs, 0, TAVOLINK_SERVICE_CHECKSUM, -1},
        {kStatus, kControl, kToken, 0, 1, TAVOLINK_SERVICE_CHECKSUM},
-       {kStatus, kControl, kToken, 0, 1, 1}},
+       {kStatus, kControl, kToken, 0, 1, 1},
+       {kStatus, kControl, kToken, 4, TAVOLINK_SERVICE_SIZE_INVALID, -1}},
       {x,
        {kRun, kControl, kOther, 0, TAVOLINK_SERVICE_KEY_ERROR, -1},
        {kStatus, kControl, kOther, 0, TAVOLINK_SERVICE_KEY_ERROR, -1},

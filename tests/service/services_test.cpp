@@ -83,6 +83,7 @@ TEST_F(Services, MemoryAndSectionsComeFromTheModule) {
        Core().ReadMemory(s37.address, 5000)},
       {TAVOLINK_SERVICE_CODE_SECTION_INFO, Le(37, 2), 7, TAVOLINK_SERVICE_RUN_SIZE, {}},
       {TAVOLINK_SERVICE_CODE_SECTION_INFO, Le(37, 2), 8, 1, at + Le(size, 2) + Le(size - 8, 2)},
+      {TAVOLINK_SERVICE_CODE_READ_SECTION, Le(37, 2), 7, TAVOLINK_SERVICE_RUN_SIZE, {}},
       {TAVOLINK_SERVICE_CODE_READ_SECTION, Le(37, 2), size, 1, s37.image},
       {TAVOLINK_SERVICE_CODE_READ_SECTION, Le(37, 2), size - 1, TAVOLINK_BUFFER_TOO_SHORT, {}},
   };
@@ -185,12 +186,14 @@ TEST_F(Services, Section37IsLeftAsItWasWhenTheBackupCannotServe) {
     const char* name;
     Bytes file;  // empty: no backup
     uint32_t status;
-    bool written;  // the section is written back (unchanged)
+    bool written;          // the section is written back (unchanged)
+    bool damaged = false;  // the module's own section 37 fails its checksum
   } cases[] = {
       {"no backup of this module", {}, TAVOLINK_FILE_ACCESS_ERROR, false},
       {"saved payload too short", sav + Bytes{37, 0} + Le(short37.size(), 2) + short37,
        TAVOLINK_SERVICE_NO_DATA, false},
       {"no section 37 saved", sav + record0, TAVOLINK_OK, true},
+      {"the module's section damaged", sav + record0, TAVOLINK_SECTION_CHECKSUM_ERROR, false, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -198,6 +201,7 @@ TEST_F(Services, Section37IsLeftAsItWasWhenTheBackupCannotServe) {
     dir_.Write("TAVO" + sn + "9_20240101_101010.SAV",
                sav + Bytes{37, 0} + Le(short37.size(), 2) + short37);
     if (!c.file.empty()) dir_.Write(name, c.file);
+    if (c.damaged) Core().CorruptSectionChecksum(37);
     const Bytes before = Payload(37);
     Block out;
     EXPECT_EQ(host_.Service(TAVOLINK_SERVICE_CODE_RESTORE_SECTION37,
