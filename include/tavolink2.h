@@ -405,6 +405,36 @@ TAVOLINK_API int32_t tavolink_DetectModule(const char* speedList, int32_t maxLoo
 /* Called from another thread: the slot's running detection ends with 21. 1. */
 TAVOLINK_API int32_t tavolink_StopDetection(int32_t threadIndex);
 
+/* ---- Service gateway ------------------------------------------------------------
+ *
+ * Raw services in two calls over one parameter block: bytes 0 version (0 to
+ * 2), 1 L (3 to 255, at most the block), 2..L-2 the parameters, L-1 the low
+ * 8 bits of the sum of bytes 0..L-2; only the low 16 bits of size count, and
+ * the block also receives the output. A request call (code = the service)
+ * writes a 16-bit token into bytes 0 and 1, accepted or not; the run call
+ * (code TAVOLINK_SERVICE_CODE_RUN, the token at bytes 2 and 3, size = room for
+ * the results) runs the request once; the status call (code
+ * TAVOLINK_SERVICE_CODE_STATUS, the same block form) writes the previous call's
+ * detailed status (251 to 259, or the service's own) into bytes 0..3, once.
+ * Host addresses in the parameters are as wide as a pointer, little-endian.
+ * Parameters: read memory: address 32, count 16; section info and read
+ * section: section 16; write section: section 16, skipHeader 8, data
+ * address, length 16; restore section 37: the directory's characters; set
+ * digest: 16 MD5 bytes for the next downloads' check; set serial spy:
+ * context 32, tavolink_SpyCallback address (0: off). 1; 250 (the status
+ * call tells why); 200; 202 unbound. */
+#define TAVOLINK_SERVICE_CODE_STATUS 0x03B3BD63u
+#define TAVOLINK_SERVICE_CODE_RUN 0xB9CE12E4u
+#define TAVOLINK_SERVICE_CODE_READ_MEMORY 0x64B7FF1Bu
+#define TAVOLINK_SERVICE_CODE_SECTION_INFO 0x05CF8C42u
+#define TAVOLINK_SERVICE_CODE_READ_SECTION 0x9F8C9A12u
+#define TAVOLINK_SERVICE_CODE_WRITE_SECTION 0x686894D8u
+#define TAVOLINK_SERVICE_CODE_RESTORE_SECTION37 0x04DBD1FAu
+#define TAVOLINK_SERVICE_CODE_SET_DIGEST 0xA2EE72F9u
+#define TAVOLINK_SERVICE_CODE_SET_SERIAL_SPY 0xD20CF633u
+TAVOLINK_API int32_t tavolink_ExecuteService(uint32_t code, void* block, int32_t size,
+                                             int32_t threadIndex);
+
 /* Names kept for hosts built against older versions: each answers 204 and
  * ignores whatever arguments it is given. In C they are declared without a
  * prototype, so that old calls with any arguments still compile; the

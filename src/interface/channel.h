@@ -107,6 +107,11 @@ class CChannel : public CLinkBase {
   int32_t RestoreParameters(const char* directory, char* fileName, bool useFileName,
                             uint32_t classMask);
 
+  // --- service gateway (src/service/) -------------------------------------
+  int32_t ExecuteService(uint32_t code, void* block, int32_t size) {
+    return IfBound([&] { return service.ExecuteService(tat, downloader, code, block, size); });
+  }
+
   CSerialPort serial;
   CTATRequest tat;
   CDownloader downloader;
