@@ -17,6 +17,7 @@
 #include "serial/serial_port.h"
 #include "support/frames.h"
 #include "support/sim_device.h"
+#include "support/temp_dir.h"
 #include "support/trace_log.h"
 #include "tat/tat_request.h"
 
@@ -25,9 +26,12 @@ namespace tavo::test {
 using tavosim::Bytes;
 using tavosim::RequestKind;
 
-// A configuration path of this test process: every test case runs in its own
-// process, so a file written there is the test's own.
-inline std::string ScratchIni() { return "/tmp/tavo_tat_" + std::to_string(getpid()) + ".ini"; }
+// A configuration path of this test process, in a directory of its own that
+// goes with the process: a file left there by another test can never count.
+inline std::string ScratchIni() {
+  static const TempDir dir;
+  return dir.File("TavoLink2.Ini");
+}
 
 struct TatRig {
   static constexpr int32_t kComPort = 5;
