@@ -62,7 +62,7 @@ void CheckOne(const ScriptRecord& r, std::vector<uint8_t>& image) {
     Check(image == before);
     return;
   }
-  Check(r.address >= tavo::data::kScriptHeaderSize);
+  Check(r.address >= tavo::kSectionHeaderSize);
   for (std::size_t i = 0; i < image.size(); ++i) {
     Check(image[i] == before[i] || (i >= r.address && i < r.address + width));
   }

@@ -68,7 +68,7 @@ RecordFault CheckRecord(const ScriptRecord& record, std::size_t imageSize) {
   if (width == 0) {
     return RecordFault::kNone;
   }
-  if (record.address < kScriptHeaderSize) {
+  if (record.address < kSectionHeaderSize) {
     return RecordFault::kInHeader;
   }
   if (record.IsBitField() && (record.bitSize == 0 || record.bitSize >= 32 ||

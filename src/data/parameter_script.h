@@ -25,6 +25,8 @@
 #include <span>
 #include <vector>
 
+#include "tat/section_checksum.h"
+
 namespace tavo {
 class CTATRequest;
 }
@@ -37,9 +39,6 @@ inline constexpr std::size_t kScriptRecordSize = 16;
 inline constexpr std::size_t kScriptMaxFileSize = 1048576;
 inline constexpr uint8_t kScriptBitField = 0x80;
 inline constexpr uint8_t kScriptWidthMask = 0x0F;
-// The section header in front of the payload: checksum, layout version, size
-// and four more bytes, all kept by the module's section write.
-inline constexpr uint32_t kScriptHeaderSize = 8;
 
 struct ScriptRecord {
   uint8_t section = 0;

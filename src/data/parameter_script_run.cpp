@@ -112,8 +112,8 @@ void ApplyRecords(CTATRequest& tat, const std::vector<ScriptRecord>& records,
 int32_t WriteSections(CTATRequest& tat, const std::vector<ScriptSection>& sections) {
   for (const ScriptSection& section : sections) {
     const int32_t status =
-        tat.WriteTATSection(section.id, section.image.data() + kScriptHeaderSize,
-                            static_cast<int32_t>(section.image.size() - kScriptHeaderSize));
+        tat.WriteTATSection(section.id, section.image.data() + kSectionHeaderSize,
+                            static_cast<int32_t>(section.image.size() - kSectionHeaderSize));
     if (status == TAVOLINK_OK) {
       tat.Tracef("Section wrote : %d", section.id);
     } else {

@@ -5,12 +5,11 @@
 
 #include "data/section_access.h"
 #include "platform/little_endian.h"
+#include "tat/section_checksum.h"
 #include "tavolink2.h"
 
 namespace tavo::data {
 namespace {
-
-constexpr std::size_t kSectionHeaderSize = 8;
 
 void Put16(std::vector<uint8_t>& out, uint16_t value) {
   out.push_back(static_cast<uint8_t>(value & 0xFF));

@@ -7,6 +7,7 @@
 
 #include "config/config_file.h"
 #include "platform/text.h"
+#include "tat/section_checksum.h"
 #include "tavolink2.h"
 
 namespace tavo::data {
@@ -15,7 +16,6 @@ namespace {
 // A section image starts with an 8-byte header: byte 1 is the layout
 // version, bytes 2 and 3 the total size of the image (header included),
 // little-endian. The payload follows at offset 8.
-constexpr std::size_t kHeaderSize = 8;
 constexpr std::size_t kVersionOffset = 1;
 constexpr std::size_t kSizeOffset = 2;
 
@@ -23,7 +23,7 @@ struct ImageHeader {
   uint8_t version = 0;
   // The size the header gives, held to what the buffer holds; a size that
   // cannot even cover the header counts as a header without payload.
-  std::size_t size = kHeaderSize;
+  std::size_t size = kSectionHeaderSize;
 };
 
 ImageHeader ReadHeader(std::span<const uint8_t> image) {
@@ -34,7 +34,7 @@ ImageHeader ReadHeader(std::span<const uint8_t> image) {
   if (image.size() > kSizeOffset + 1) {
     header.size = image[kSizeOffset] | std::size_t{image[kSizeOffset + 1]} << 8;
   }
-  header.size = std::min(std::max(header.size, kHeaderSize), image.size());
+  header.size = std::min(std::max(header.size, kSectionHeaderSize), image.size());
   return header;
 }
 
@@ -80,9 +80,9 @@ int32_t CSectionUpgrader::UpgradeSection(std::span<const uint8_t> savedImage,
   // a shorter saved payload stays, a longer saved payload is cut. The
   // module's header stays: it describes the layout the module now expects.
   const std::size_t common = std::min(saved.size, module.size);
-  if (common > kHeaderSize) {
-    std::memcpy(moduleImage.data() + kHeaderSize, savedImage.data() + kHeaderSize,
-                common - kHeaderSize);
+  if (common > kSectionHeaderSize) {
+    std::memcpy(moduleImage.data() + kSectionHeaderSize, savedImage.data() + kSectionHeaderSize,
+                common - kSectionHeaderSize);
   }
   if (saved.version == module.version || config_ == nullptr) {
     return TAVOLINK_OK;

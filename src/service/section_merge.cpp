@@ -9,12 +9,12 @@
 #include "data/section_access.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "tat/section_checksum.h"
 #include "tat/tat_request.h"
 
 namespace tavo::service {
 namespace {
 
-constexpr std::size_t kSectionHeaderSize = 8;
 constexpr uint32_t kPauseAroundSectionMs = 100;
 
 // First generation: the whole calibration blocks of the old layout.

@@ -7,6 +7,7 @@
 #include "download/downloader.h"
 #include "platform/little_endian.h"
 #include "service/section_merge.h"
+#include "tat/section_checksum.h"
 #include "tat/tat_request.h"
 
 namespace tavo::service {
@@ -17,8 +18,6 @@ using platform::Get32;
 
 // The section-information answer: address 32, image size 16, payload size 16.
 constexpr uint16_t kSectionInfoResultSize = 8;
-// A section image starts with an 8-byte header that skipHeader leaves out.
-constexpr uintptr_t kSectionHeaderSize = 8;
 constexpr uint16_t kDigestSize = 16;
 constexpr uint16_t kContextSize = 4;
 

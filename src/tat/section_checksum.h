@@ -1,14 +1,18 @@
-// The checksum of a module parameter section.
+// The header and checksum of a module parameter section.
 //
-// A section image starts with its checksum byte: the low 8 bits of the sum of
-// every other byte of the image. The module keeps it up to date and we
-// recompute it whenever we write a section back.
+// A section image is an 8-byte header (checksum byte, layout version, 16-bit
+// size, four more bytes) followed by its payload. The checksum byte is the
+// low 8 bits of the sum of every other byte of the image. The module keeps it
+// up to date and we recompute it whenever we write a section back.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 namespace tavo {
+
+// The bytes of a section image before its payload.
+inline constexpr size_t kSectionHeaderSize = 8;
 
 // Sum of the bytes at offsets 1 to n - 1 (0 when n is below 2). Its low 8
 // bits are the section checksum.

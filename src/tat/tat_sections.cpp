@@ -18,7 +18,6 @@
 namespace tavo {
 namespace {
 
-constexpr uint32_t kHeaderSize = 8;
 constexpr uint32_t kChunk = CPlatformCommands::kMaxChunk;
 constexpr uint32_t kUpdateAnswerWaitMs = 1000;
 
@@ -80,7 +79,8 @@ int32_t CTATRequest::ReadSectionInfo(int32_t section, uint16_t* dataSizeOut, uin
   const uint16_t size = Get16(answer, kInfoSizeAt);
   // A size below the 8-byte header leaves no data: report 0, never a
   // wrapped-around size.
-  const uint16_t dataSize = size >= kHeaderSize ? static_cast<uint16_t>(size - kHeaderSize) : 0;
+  const uint16_t dataSize =
+      size >= kSectionHeaderSize ? static_cast<uint16_t>(size - kSectionHeaderSize) : 0;
   if (dataSizeOut != nullptr) {
     *dataSizeOut = dataSize;
   }
@@ -158,7 +158,7 @@ int32_t CTATRequest::ReadSection(int32_t section, int32_t* dataSizeOut, int32_t*
   sectionBuffer.clear();
   // Without its 8-byte header the block is not a section: there is no data
   // to hand out and nothing that could be written back safely.
-  if (size < kHeaderSize) {
+  if (size < kSectionHeaderSize) {
     return TAVOLINK_SECTION_CHECKSUM_ERROR;
   }
   sectionBuffer.assign(size, 0);
@@ -201,7 +201,7 @@ int32_t CTATRequest::ReadTATSection(int32_t section, uint8_t* buffer, int32_t bu
     Tracef("TAVO Error -> ReadTATSection : Incorrect size Buffer (%d<%d)", bufferSize, handed);
     return TAVOLINK_BUFFER_TOO_SHORT;
   }
-  const uint8_t* from = sectionBuffer.data() + (wholeSection ? 0 : kHeaderSize);
+  const uint8_t* from = sectionBuffer.data() + (wholeSection ? 0 : kSectionHeaderSize);
   if (handed > 0) {
     std::memcpy(buffer, from, static_cast<size_t>(handed));
   }
@@ -242,7 +242,7 @@ int32_t CTATRequest::WriteTATSection(int32_t section, const uint8_t* data, int32
   // keeps them and data beyond the section is ignored.
   const int32_t copied = std::min(dataSize, size);
   if (copied > 0) {
-    std::memcpy(sectionBuffer.data() + kHeaderSize, data, static_cast<size_t>(copied));
+    std::memcpy(sectionBuffer.data() + kSectionHeaderSize, data, static_cast<size_t>(copied));
   }
   sectionBuffer[0] =
       static_cast<uint8_t>(SectionChecksum(sectionBuffer.data(), sectionBuffer.size()));
