@@ -1,0 +1,26 @@
+// The tool's commands. Each Add* function registers its subcommands on the
+// application; their callbacks set ctx.exitCode.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <functional>
+
+#include "tavolink/context.h"
+
+namespace tool {
+
+void AddBasicCommands(CLI::App& app, Context& ctx);  // status, info
+void AddPortsCommand(CLI::App& app, Context& ctx);   // ports
+
+// A PortRun for the port with the tool's reporting attached: with -v every
+// trace line goes to stderr, "[COM5] <line>".
+void AttachVerbose(const Context& ctx, PortRun& run);
+
+// Runs body on the first port: binds a slot and, when session is true, opens
+// a TAT session first (ended again on every path). body fills result and
+// returns a status; 1 prints the result, anything else is reported as a
+// failure. Returns the exit code.
+int RunOnFirstPort(Context& ctx, bool session,
+                   const std::function<int32_t(Slot& slot, Json& result)>& body);
+
+}  // namespace tool
