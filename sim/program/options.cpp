@@ -200,6 +200,15 @@ class HelpFormatter : public CLI::Formatter {
  public:
   HelpFormatter() { column_width(kHelpColumn); }
 
+  // "-n, --modules", as man pages write it.
+  std::string make_option_name(const CLI::Option* option, bool positional) const override {
+    std::string names = CLI::Formatter::make_option_name(option, positional);
+    for (size_t at = names.find(','); at != std::string::npos; at = names.find(',', at + 2)) {
+      names.insert(at + 1, " ");
+    }
+    return names;
+  }
+
   std::string make_option_opts(const CLI::Option* option) const override {
     const std::string type = option->get_type_name();
     return type.empty() ? std::string() : " " + type;
