@@ -97,10 +97,16 @@ void Module::EnterMode(Mode mode, uint64_t nowMs) {
 Output Module::Feed(std::span<const uint8_t> bytes, uint64_t nowMs) {
   std::lock_guard lock(mutex_);
   Output out;
+  const Mode polledIn = mode_;
   PollLocked(nowMs, out);
+  // The output that fell due first went out before these bytes came in.
+  const size_t polled = out.bytes.size();
+  Observe(WireDirection::kOut, polledIn, out.bytes, nowMs);
+  Observe(WireDirection::kIn, mode_, bytes, nowMs);
   if (faults_.deaf) {
     return out;
   }
+  const Mode fedIn = mode_;
   for (const uint8_t byte : bytes) {
     if (out.dropConnection) {
       break;  // the line is dead: nothing after the drop reaches the module
@@ -136,14 +142,29 @@ Output Module::Feed(std::span<const uint8_t> bytes, uint64_t nowMs) {
         break;
     }
   }
+  Observe(WireDirection::kOut, fedIn, std::span<const uint8_t>(out.bytes).subspan(polled), nowMs);
   return out;
 }
 
 Output Module::Poll(uint64_t nowMs) {
   std::lock_guard lock(mutex_);
   Output out;
+  const Mode polledIn = mode_;
   PollLocked(nowMs, out);
+  Observe(WireDirection::kOut, polledIn, out.bytes, nowMs);
   return out;
+}
+
+void Module::SetWireObserver(WireObserver observer) {
+  std::lock_guard lock(mutex_);
+  observer_ = std::move(observer);
+}
+
+void Module::Observe(WireDirection direction, Mode mode, std::span<const uint8_t> bytes,
+                     uint64_t nowMs) const {
+  if (observer_ && !bytes.empty()) {
+    observer_(direction, mode, bytes, nowMs);
+  }
 }
 
 void Module::SendRaw(Bytes bytes) {

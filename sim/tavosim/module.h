@@ -57,6 +57,18 @@ enum class Mode {
 
 const char* ToString(Mode mode);
 
+// Which way bytes cross the line, seen from the module.
+enum class WireDirection {
+  kIn,   // from the host
+  kOut,  // from the module
+};
+
+// Sees every byte the module is fed and every byte it sends, in line order,
+// with the mode the module was in when they crossed and the time given.
+// Called with the module's lock held: it must not call back into the module.
+using WireObserver =
+    std::function<void(WireDirection, Mode, std::span<const uint8_t>, uint64_t nowMs)>;
+
 // What the module does in answer to input or to the passing of time.
 struct Output {
   Bytes bytes;
@@ -119,6 +131,9 @@ class Module {
   void ClearFaults();
 
   // Observations.
+  // Installs (or with an empty function removes) the observer of the line.
+  // It only watches: the module behaves the same with or without it.
+  void SetWireObserver(WireObserver observer);
   std::vector<RequestRecord> Requests() const;
   std::vector<RequestRecord> Requests(RequestKind kind) const;
   void ClearRequests();
@@ -130,6 +145,8 @@ class Module {
 
  private:
   void PollLocked(uint64_t nowMs, Output& out);
+  void Observe(WireDirection direction, Mode mode, std::span<const uint8_t> bytes,
+               uint64_t nowMs) const;
   void FeedAt(uint8_t byte, uint64_t nowMs, Output& out);
   void HandleAtLine(std::string line, uint64_t nowMs, Output& out);
   void FeedAwaitingO(uint8_t byte, uint64_t nowMs);
@@ -185,6 +202,7 @@ class Module {
   std::deque<LateAnswer> late_;
   Bytes raw_;  // SendRaw bytes not yet sent
 
+  WireObserver observer_;
   std::deque<RequestRecord> requests_;
   Stats stats_;
 
