@@ -16,8 +16,11 @@
 # sanitized library must be built with them too) TAVO_VERSION (3.5.3.2)
 # TAVO_LIBRARY_VERSION (3.5.3) TAVO_SOVERSION TAVO_LIBDIR TAVO_BINDIR
 # TAVO_INCLUDEDIR TAVO_MANDIR (relative install directories) TAVO_PROGRAMS
-# (the installed programs, blank-separated) TAVO_MAN_PAGES (ON or OFF).
+# (the installed programs, blank-separated) TAVO_MAN_PAGES (ON or OFF)
+# TAVO_EXPORT_CONFIG (the build type in lower case, or noconfig).
 set -euo pipefail
+# (A pipe into "grep -q" may kill its writer with SIGPIPE, which pipefail
+# reports as a failure: outputs are captured first and searched afterwards.)
 
 mode=${1:?usage: package_test.sh install|deb}
 work=$(mktemp -d "${TMPDIR:-/tmp}/tavolink-package.XXXXXX")
@@ -47,7 +50,8 @@ expected_files() {
     echo "$lib/libTavoVault.so"
     echo "$TAVO_INCLUDEDIR/tavolink2.h"
     echo "$lib/pkgconfig/tavolink2.pc"
-    for f in TavoLink2Config TavoLink2ConfigVersion TavoLink2Targets TavoLink2Targets-noconfig; do
+    for f in TavoLink2Config TavoLink2ConfigVersion TavoLink2Targets \
+      "TavoLink2Targets-$TAVO_EXPORT_CONFIG"; do
       echo "$lib/cmake/TavoLink2/$f.cmake"
     done
     for program in $TAVO_PROGRAMS; do
@@ -63,15 +67,15 @@ run_path() {
 }
 
 check_install_tree() {
-  local prefix=$1 lib=$1/$TAVO_LIBDIR program page
+  local prefix=$1 lib=$1/$TAVO_LIBDIR program page text
   diff <(expected_files) <(cd "$prefix" && find . ! -type d | sed 's|^\./||' | sort) ||
     fail "the installed files differ from the expected list (< expected, > installed)"
   [ "$(readlink "$lib/libtavolink2.so")" = "libtavolink2.so.$TAVO_SOVERSION" ] ||
     fail "libtavolink2.so does not link to the SONAME"
   [ "$(readlink "$lib/libtavolink2.so.$TAVO_SOVERSION")" = "libtavolink2.so.$TAVO_LIBRARY_VERSION" ] ||
     fail "the SONAME link does not reach the library"
-  readelf -d "$lib/libtavolink2.so.$TAVO_LIBRARY_VERSION" |
-    grep -q "(SONAME).*\[libtavolink2.so.$TAVO_SOVERSION\]" || fail "wrong SONAME"
+  grep -q "(SONAME).*\[libtavolink2.so.$TAVO_SOVERSION\]" \
+    <<<"$(readelf -d "$lib/libtavolink2.so.$TAVO_LIBRARY_VERSION")" || fail "wrong SONAME"
   # The vault is opened by name from the library: its run path must be the
   # library's own directory, where the vault lies.
   [ "$(run_path "$lib/libtavolink2.so.$TAVO_LIBRARY_VERSION")" = "\$ORIGIN" ] ||
@@ -81,10 +85,10 @@ check_install_tree() {
       fail "$program's run path does not lead to $TAVO_LIBDIR"
     if [ "$TAVO_MAN_PAGES" = ON ]; then
       page=$prefix/$TAVO_MANDIR/man1/$program.1.gz
-      gzip -t "$page" || fail "$page is not gzip"
-      zcat "$page" | grep -qi "^\.TH $program \"1\"" || fail "$page has no title line"
-      zcat "$page" | grep -q "^$program \\\\- [a-z]" || fail "$page has no name line"
-      zcat "$page" | grep -q '^\\fB\\-' || fail "$page lists no options"
+      text=$(zcat "$page") || fail "$page is not gzip"
+      grep -qi "^\.TH $program \"1\"" <<<"$text" || fail "$page has no title line"
+      grep -q "^$program \\\\- [a-z]" <<<"$text" || fail "$page has no name line"
+      grep -q '^\\fB\\-' <<<"$text" || fail "$page lists no options"
     fi
   done
 }
@@ -116,7 +120,7 @@ test_install() {
     -Wl,-rpath,"$(pkg-config --variable=libdir tavolink2)" -o "$work/pc/host" ||
     fail "host.c does not build with pkg-config"
   # It must run with the installed library, not the build tree's.
-  ldd "$work/pc/host" | grep -q "libtavolink2.so.$TAVO_SOVERSION => $prefix/$TAVO_LIBDIR/" ||
+  grep -q "libtavolink2.so.$TAVO_SOVERSION => $prefix/$TAVO_LIBDIR/" <<<"$(ldd "$work/pc/host")" ||
     fail "the host program does not load the installed library"
 
   # find_package(TavoLink2) from the standalone example project.
@@ -169,7 +173,7 @@ test_deb() {
   grep -q "/libtavolink2.so.$TAVO_SOVERSION -> libtavolink2.so.$TAVO_LIBRARY_VERSION$" <<<"$listing" ||
     fail "the package lacks the SONAME link"
   dpkg-deb --fsys-tarfile "$deb" >"$work/data.tar"
-  tar -xOf "$work/data.tar" "./usr/$TAVO_LIBDIR/pkgconfig/tavolink2.pc" | grep -qx 'prefix=/usr' ||
+  grep -qx 'prefix=/usr' <<<"$(tar -xOf "$work/data.tar" "./usr/$TAVO_LIBDIR/pkgconfig/tavolink2.pc")" ||
     fail "the packaged tavolink2.pc does not name /usr"
 
   local info field
@@ -179,7 +183,7 @@ test_deb() {
     grep -Eq "^ $field" <<<"$info" || { echo "$info"; fail "control field '$field' missing"; }
   done
   # The long description: at least one continuation line after the summary.
-  grep -A1 '^ Description:' <<<"$info" | tail -n 1 | grep -q '^  [A-Za-z]' ||
+  grep -q '^  [A-Za-z]' <<<"$(grep -A1 '^ Description:' <<<"$info" | tail -n 1)" ||
     fail "no long description"
   echo "Debian package $(basename "$deb"): OK"
 }
