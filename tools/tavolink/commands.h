@@ -9,8 +9,9 @@
 
 namespace tool {
 
-void AddBasicCommands(CLI::App& app, Context& ctx);   // status, info
-void AddPortsCommand(CLI::App& app, Context& ctx);    // ports
+void AddBasicCommands(CLI::App& app, Context& ctx);  // status, info
+void AddPortsCommand(CLI::App& app, Context& ctx);   // ports
+
 void AddModuleCommands(CLI::App& app, Context& ctx);  // detect, imei, serial, restart
 void AddDataCommands(CLI::App& app, Context& ctx);    // section, production, calibration
 void AddBackupCommands(CLI::App& app, Context& ctx);  // backup, restore, script

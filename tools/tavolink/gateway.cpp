@@ -59,9 +59,13 @@ int32_t ReadSection(int32_t slot, uint16_t id, Bytes& image) {
   Bytes info;
   int32_t status = RunService(slot, TAVOLINK_SERVICE_CODE_SECTION_INFO, Le(id, 2), 8, info);
   if (status != TAVOLINK_OK) return status;
-  // The run needs room for 8 bytes at least, but a section the module
-  // reports smaller (0: it has no such section) is only that long.
+  // Size 0: the module has no such section, and there is nothing to read
+  // (the read would fail its checksum over no bytes). The run needs room
+  // for 8 bytes at least, but a section the module reports smaller is only
+  // that long.
   const size_t size = info[4] | (info[5] << 8);
+  image.clear();
+  if (size == 0) return TAVOLINK_OK;
   status = RunService(slot, TAVOLINK_SERVICE_CODE_READ_SECTION, Le(id, 2),
                       std::max<size_t>(size, 8), image);
   if (status == TAVOLINK_OK) image.resize(size);
