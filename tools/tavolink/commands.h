@@ -12,6 +12,11 @@ namespace tool {
 void AddBasicCommands(CLI::App& app, Context& ctx);  // status, info
 void AddPortsCommand(CLI::App& app, Context& ctx);   // ports
 
+void AddModuleCommands(CLI::App& app, Context& ctx);  // detect, imei, serial, restart
+void AddDataCommands(CLI::App& app, Context& ctx);    // section, production, calibration
+void AddBackupCommands(CLI::App& app, Context& ctx);  // backup, restore, script
+void AddServiceCommand(CLI::App& app, Context& ctx);  // service
+
 // A PortRun for the port with the tool's reporting attached: with -v every
 // trace line goes to stderr, "[COM5] <line>".
 void AttachVerbose(const Context& ctx, PortRun& run);

@@ -77,15 +77,44 @@ std::string Explain(int32_t status, const PortSpec& port,
     case 5:
       return "the module did not answer from its boot code: switch it on (or off and on) while "
              "the tool waits, or use --restart-first for a module that is running.";
+    case 16:
+    case 18:
+    case 27:
+      return "the file is not what the command takes: a backup is a TAVO....SAV file written by "
+             "`tavolink backup` (this one is empty, not a backup or damaged: restore an older "
+             "one, a .SA_ file renamed to .SAV); a parameter script is whole 16-byte records, at "
+             "most 1 MiB.";
+    case 17:
+      return "a file or directory cannot be used: a backup needs an existing directory this user "
+             "may write to; a restore needs the module's own backup in it (TAVO<serial>_*.SAV, "
+             "see `tavolink serial`) or the file named with --file.";
+    case 22:
+      return "no module answered at any of the baud rates: check that it is powered and cabled, "
+             "give more rates with --speeds or more passes with --loops (0: until Ctrl-C).";
     case 7:
     case 102:
     case 105:
       return "the module does not answer on " + port.device +
              ": check that it is powered and cabled, try `tavolink detect` to find its baud rate, "
              "and give a module that was just switched into TAT mode its time (--open-delay).";
+    case 108:
+      return "the module's copy of the section fails its checksum: the section is damaged; write "
+             "it again (`tavolink restore` from a backup, or `tavolink section write`).";
     case 109:
       return "the IMEI read from the module fails its check digit: the module's IMEI section is "
              "damaged or was never written; write it again with `tavolink imei --write`.";
+    case 206:
+    case 207:
+    case 208:
+      return "a section's layout cannot be converted or a script record does not fit its section: "
+             "check the upgrade chains in TavoLink2.Ini, or the script's records (run with -v to "
+             "see which one).";
+    case 252:
+    case 253:
+    case 255:
+    case 259:
+      return "the service call was refused: check the service name or code, the parameter bytes "
+             "it takes (`tavolink service --help`) and --room for its output.";
     case 302:
       return "the IMEI vault library libTavoVault.so cannot be loaded: install it beside "
              "libtavolink2.so or point LD_LIBRARY_PATH at it.";

@@ -25,10 +25,13 @@ int32_t Call(int32_t slot, uint32_t code, Bytes& block) {
   return tavolink_ExecuteService(code, block.data(), static_cast<int32_t>(block.size()), slot);
 }
 
-// The detailed status of the last call, quoting the token.
-int32_t DetailedStatus(int32_t slot, uint16_t token) {
+// Why a call failed: for 250, the detailed status the status call gives
+// (quoting the token); any other failure (200 a bad slot, 202 an unbound
+// one) comes before the gateway and is its own answer.
+int32_t DetailedStatus(int32_t slot, int32_t result, uint16_t token) {
+  if (result != TAVOLINK_SERVICE_ERROR) return result;
   Bytes block = MakeBlock(Le(token, 2), 0);
-  if (Call(slot, TAVOLINK_SERVICE_CODE_STATUS, block) != TAVOLINK_OK) return 250;
+  if (Call(slot, TAVOLINK_SERVICE_CODE_STATUS, block) != TAVOLINK_OK) return result;
   return static_cast<int32_t>(block[0] | (block[1] << 8) | (block[2] << 16) |
                               (uint32_t{block[3]} << 24));
 }
@@ -46,18 +49,25 @@ int32_t RunService(int32_t slot, uint32_t code, const Bytes& params, size_t room
   Bytes request = MakeBlock(params, kRequestRoom);
   const int32_t accepted = Call(slot, code, request);
   const auto token = static_cast<uint16_t>(request[0] | (request[1] << 8));
-  if (accepted != TAVOLINK_OK) return DetailedStatus(slot, token);
+  if (accepted != TAVOLINK_OK) return DetailedStatus(slot, accepted, token);
   out = MakeBlock(Le(token, 2), std::max<size_t>(room, 5));
-  if (Call(slot, TAVOLINK_SERVICE_CODE_RUN, out) != TAVOLINK_OK) return DetailedStatus(slot, token);
-  return TAVOLINK_OK;
+  const int32_t ran = Call(slot, TAVOLINK_SERVICE_CODE_RUN, out);
+  return ran == TAVOLINK_OK ? ran : DetailedStatus(slot, ran, token);
 }
 
 int32_t ReadSection(int32_t slot, uint16_t id, Bytes& image) {
   Bytes info;
   int32_t status = RunService(slot, TAVOLINK_SERVICE_CODE_SECTION_INFO, Le(id, 2), 8, info);
   if (status != TAVOLINK_OK) return status;
-  const size_t size = std::max<size_t>(info[4] | (info[5] << 8), 8);
-  status = RunService(slot, TAVOLINK_SERVICE_CODE_READ_SECTION, Le(id, 2), size, image);
+  // Size 0: the module has no such section, and there is nothing to read
+  // (the read would fail its checksum over no bytes). The run needs room
+  // for 8 bytes at least, but a section the module reports smaller is only
+  // that long.
+  const size_t size = info[4] | (info[5] << 8);
+  image.clear();
+  if (size == 0) return TAVOLINK_OK;
+  status = RunService(slot, TAVOLINK_SERVICE_CODE_READ_SECTION, Le(id, 2),
+                      std::max<size_t>(size, 8), image);
   if (status == TAVOLINK_OK) image.resize(size);
   return status;
 }

@@ -66,6 +66,10 @@ int main(int argc, char** argv) {
   AddGlobalOptions(app, ctx.options);
   tool::AddBasicCommands(app, ctx);
   tool::AddPortsCommand(app, ctx);
+  tool::AddModuleCommands(app, ctx);
+  tool::AddDataCommands(app, ctx);
+  tool::AddBackupCommands(app, ctx);
+  tool::AddServiceCommand(app, ctx);
   app.parse_complete_callback([&ctx] {
     ctx.out.json = ctx.options.json;
     std::string error;
