@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
   AddGlobalOptions(app, ctx.options);
   tool::AddBasicCommands(app, ctx);
   tool::AddPortsCommand(app, ctx);
+  tool::AddFlashCommands(app, ctx);
   app.parse_complete_callback([&ctx] {
     ctx.out.json = ctx.options.json;
     std::string error;
