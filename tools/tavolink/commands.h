@@ -12,6 +12,7 @@ namespace tool {
 void AddBasicCommands(CLI::App& app, Context& ctx);  // status, info
 void AddPortsCommand(CLI::App& app, Context& ctx);   // ports
 void AddFlashCommands(CLI::App& app, Context& ctx);  // download, update
+void AddDemoCommand(CLI::App& app, Context& ctx);    // demo
 
 // A PortRun for the port with the tool's reporting attached: with -v every
 // trace line goes to stderr, "[COM5] <line>".

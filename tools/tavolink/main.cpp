@@ -67,6 +67,7 @@ int main(int argc, char** argv) {
   tool::AddBasicCommands(app, ctx);
   tool::AddPortsCommand(app, ctx);
   tool::AddFlashCommands(app, ctx);
+  tool::AddDemoCommand(app, ctx);
   app.parse_complete_callback([&ctx] {
     ctx.out.json = ctx.options.json;
     std::string error;
