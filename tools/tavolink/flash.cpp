@@ -144,6 +144,7 @@ std::string DownloadExplanation(int32_t status, const PortOutcome& port) {
              "flash it again; if it fails again, check the cable and the file.";
     case TAVOLINK_BINARY_DOWNLOAD_FAILURE:
     case TAVOLINK_ACKNOWLEDGEMENT_ERROR:
+    case TAVOLINK_UNEXPECTED_CODE:
     case TAVOLINK_BLOCK_ACK_ERROR:
       return "the transfer broke off: the module waits in its loader without valid software. "
              "Flash it again (switch it off and on while the tool waits for its power-up).";
