@@ -79,8 +79,8 @@ TEST_F(ToolFlash, DownloadsIntoTheBootCodeWithTheDigestChecked) {
     EXPECT_EQ(lines[i]["port"], module->SlavePath());
     if (steps.empty() || steps.back() != lines[i]["step"]) steps.push_back(lines[i]["step"]);
   }
-  EXPECT_EQ(steps, (std::vector<std::string>{"waiting for power-up", "loader", "erase", "software",
-                                             "check/run", "done"}));
+  EXPECT_EQ(steps, (std::vector<std::string>{"starting", "waiting for power-up", "loader", "erase",
+                                             "software", "check/run", "done"}));
   const json& result = lines.back().at(0);
   EXPECT_EQ(result["ok"], true);
   EXPECT_EQ(result["md5_checked"], true);

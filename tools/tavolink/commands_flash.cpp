@@ -58,13 +58,14 @@ void AddFlashCommands(CLI::App& app, Context& ctx) {
       "parameters up, flash and start the new software, restore the parameters into the new "
       "software's section layouts (TavoLink2.Ini's upgrade chains), and rewrite the IMEI and "
       "the production value when given. Whatever fails after the backup, the backup file "
-      "stays for `tavolink restore`.");
+      "stays in the backup directory to restore from.");
   AddFileOptions(*up, *update);
   up->add_option("--backup-dir", update->backupDir, "where the backup files go")
       ->required()
       ->check(CLI::ExistingDirectory)
       ->type_name("DIR");
   up->add_option("--imei", update->imei, "write this IMEI (14 or 15 digits) after the restore")
+      ->type_name("IMEI")
       ->check([](const std::string& v) -> std::string {
         const bool digits = v.find_first_not_of("0123456789") == std::string::npos;
         return digits && (v.size() == 14 || v.size() == 15) ? "" : "an IMEI has 14 or 15 digits";

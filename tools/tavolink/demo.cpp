@@ -198,7 +198,7 @@ Json ChangeTable(const Snapshot& before, const Snapshot& after) {
 
 void PrintTable(const Context& ctx, const Json& rows) {
   char line[256];
-  std::snprintf(line, sizeof line, "  %-20s %-22s %-22s", "", "before", "after");
+  std::snprintf(line, sizeof line, "  %-20s %-22s %s", "", "before", "after");
   ctx.out.Note(line);
   for (const Json& r : rows) {
     std::snprintf(line, sizeof line, "  %-20s %-22s %-22s %s", r["what"].get<std::string>().c_str(),

@@ -136,9 +136,14 @@ std::string Seconds(double seconds) {
 }
 
 // Plain words for the statuses a download ends with, beyond the port's.
-std::string DownloadExplanation(int32_t status, const PortOutcome& port) {
+std::string DownloadExplanation(int32_t status, const PortOutcome& port, const FlashJob& job) {
   if (port.inSession) return Explain(status, port.port, port.recentTrace);
   switch (status) {
+    case TAVOLINK_DOWNLOAD_DETECTION_FAILURE:
+      if (!job.restartFirst && !job.update) break;
+      return "the module did not restart into its boot code: the restart request reaches only "
+             "a module in TAT mode (as a session leaves it). Switch it off and on while the "
+             "tool waits for its power-up.";
     case 0:
       return "the loader found that the software it received does not match the file's MD5: "
              "flash it again; if it fails again, check the cable and the file.";
@@ -156,8 +161,9 @@ std::string DownloadExplanation(int32_t status, const PortOutcome& port) {
                             "valid software; switch it off and on while the tool waits)."
                           : "another program stopped the download.";
     default:
-      return Explain(status, port.port, port.recentTrace);
+      break;
   }
+  return Explain(status, port.port, port.recentTrace);
 }
 
 }  // namespace
@@ -203,6 +209,7 @@ std::optional<FlashRun> Flash(const Context& ctx, const FlashJob& job) {
   Board board(ChooseStyle(ctx.out.json, progressOut), progressOut, ctx.out.err, labels,
               result.softwareBytes, job.update ? Step::kBackup : Step::kStarting);
   InstallMessageSender();
+  board.Start();
 
   std::vector<std::unique_ptr<AbortGate>> gates;
   for (size_t i = 0; i < ctx.ports.size(); ++i) gates.push_back(std::make_unique<AbortGate>());
@@ -252,7 +259,7 @@ int ReportFlash(const Context& ctx, const FlashJob& job, const FlashRun& run) {
     failed = failed || !ok;
     Json entry = {{"port", port.port.Label()}};
     entry.update(FailureJson(port.status, StatusMessage(port.status, ctx.Language()),
-                             ok ? "" : DownloadExplanation(port.status, port)));
+                             ok ? "" : DownloadExplanation(port.status, port, job)));
     entry["ok"] = ok;
     if (!ok) entry["aborted"] = port.aborted;
     entry["seconds"] = std::round(port.seconds * 10) / 10;

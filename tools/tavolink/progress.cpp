@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "tavolink/output.h"
 
@@ -65,6 +66,11 @@ Board::Board(Style style, std::FILE* out, std::FILE* err, std::vector<std::strin
   }
   winsize size{};
   if (::ioctl(::fileno(out_), TIOCGWINSZ, &size) == 0 && size.ws_col > 20) width_ = size.ws_col;
+}
+
+void Board::Start() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  for (size_t port = 0; port < lines_.size(); ++port) Changed(port, true);
 }
 
 void Board::Progress(size_t port, uint32_t code, intptr_t value) {

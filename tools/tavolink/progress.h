@@ -51,6 +51,8 @@ class Board {
   Board(Style style, std::FILE* out, std::FILE* err, std::vector<std::string> labels,
         uint64_t softwareBytes, Step first);
 
+  // Shows every port at its first step.
+  void Start();
   // A progress message of the library for port index.
   void Progress(size_t port, uint32_t code, intptr_t value);
   // A step the tool learns otherwise (from a trace line, or the end).
