@@ -205,7 +205,8 @@ void Board::PrintJson(const Line& line) {
     const double rate = Rate(line);
     event["bytes_per_second"] = static_cast<uint64_t>(rate);
     if (rate > 0) {
-      event["seconds_left"] = static_cast<double>(softwareSize_ - line.softwareBytes) / rate;
+      const double left = static_cast<double>(softwareSize_ - line.softwareBytes) / rate;
+      event["seconds_left"] = std::round(left * 10) / 10;
     }
   }
   if (!line.note.empty()) event["note"] = line.note;
