@@ -38,10 +38,13 @@ void RunFlash(Context& ctx, const FlashJob& job) {
 void AddFlashCommands(CLI::App& app, Context& ctx) {
   auto download = std::make_shared<FlashJob>();
   auto* dl = app.add_subcommand(
-      "download",
-      "Flash new software through the module's boot loader, on every --port at once. Switch "
-      "the modules on (or off and on) when the tool waits for their power-up, or let "
-      "--restart-first restart modules that are running. Ctrl-C aborts every download.");
+      "download", "Flash new software through the modules' boot loader, every --port at once");
+  dl->footer(
+      "Switch the modules on (or off and on) while the tool waits for their power-up, or let "
+      "--restart-first restart modules that are running. Progress is redrawn in place on a "
+      "terminal, printed as lines through a pipe, or sent as JSON events with --json. Exit "
+      "code 0 when every port succeeded, 1 when one failed; Ctrl-C aborts every download "
+      "(exit code 130).");
   AddFileOptions(*dl, *download);
   dl->add_flag("--restart-first", download->restartFirst,
                "send a running module the restart request first, so that its boot code "
@@ -53,12 +56,13 @@ void AddFlashCommands(CLI::App& app, Context& ctx) {
   auto update = std::make_shared<FlashJob>();
   update->update = true;
   auto* up = app.add_subcommand(
-      "update",
-      "The whole software update of running modules, on every --port at once: back their "
-      "parameters up, flash and start the new software, restore the parameters into the new "
-      "software's section layouts (TavoLink2.Ini's upgrade chains), and rewrite the IMEI and "
-      "the production value when given. Whatever fails after the backup, the backup file "
-      "stays in the backup directory to restore from.");
+      "update", "Back up, flash and restore running modules in one go, every --port at once");
+  up->footer(
+      "The parameters are backed up into --backup-dir, the new software is flashed and "
+      "started, and after --wait the parameters are restored into the new software's section "
+      "layouts (through the upgrade chains of TavoLink2.Ini), then the IMEI and the production "
+      "value are rewritten when given. Whatever fails after the backup, the backup file stays "
+      "to restore from. Ctrl-C aborts the downloads; a port already restoring finishes first.");
   AddFileOptions(*up, *update);
   up->add_option("--backup-dir", update->backupDir, "where the backup files go")
       ->required()

@@ -317,10 +317,10 @@ int Relaunch(const Context& ctx) {
 void AddDemoCommand(CLI::App& app, Context& ctx) {
   auto options = std::make_shared<DemoOptions>();
   auto* demo = app.add_subcommand(
-      "demo",
-      "Show the whole road of a production line against a simulated module: detect, info, a "
-      "software update with live progress (backup, flash, restore through an upgrade chain, "
-      "IMEI rewrite), info again, and a table of what changed. Needs no hardware; about 20 s.");
+      "demo", "The road of a production line against a simulated module, no hardware needed");
+  demo->footer(
+      "Detect, info, a software update with live progress (backup, flash, restore through an "
+      "upgrade chain, IMEI rewrite), info again, and a table of what changed; about 25 s.");
   demo->add_flag("--keep", options->keep,
                  "keep the demo's directory (configuration, loader, software, backup)");
   demo->add_option("--work-dir", options->workDir)->group("");
