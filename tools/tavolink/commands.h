@@ -11,6 +11,8 @@ namespace tool {
 
 void AddBasicCommands(CLI::App& app, Context& ctx);  // status, info
 void AddPortsCommand(CLI::App& app, Context& ctx);   // ports
+void AddFlashCommands(CLI::App& app, Context& ctx);  // download, update
+void AddDemoCommand(CLI::App& app, Context& ctx);    // demo
 
 void AddModuleCommands(CLI::App& app, Context& ctx);  // detect, imei, serial, restart
 void AddDataCommands(CLI::App& app, Context& ctx);    // section, production, calibration

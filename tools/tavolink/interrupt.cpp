@@ -1,36 +1,49 @@
 #include "tavolink/interrupt.h"
 
-namespace tool {
+#include <pthread.h>
+#include <unistd.h>
 
-// SIGUSR1 only wakes the watcher when it is to end.
-InterruptWatch::InterruptWatch(std::function<void()> onInterrupt)
-    : onInterrupt_(std::move(onInterrupt)) {
-  sigemptyset(&watched_);
-  sigaddset(&watched_, SIGINT);
-  sigaddset(&watched_, SIGTERM);
-  sigaddset(&watched_, SIGUSR1);
-  // Blocked before the watcher starts, so that it inherits the mask too and
-  // no other thread of the process takes the signals.
-  pthread_sigmask(SIG_BLOCK, &watched_, &previous_);
-  watcher_ = std::thread([this] {
-    while (true) {
-      int signal = 0;
-      if (sigwait(&watched_, &signal) != 0) continue;
-      if (signal != SIGUSR1 && !done_) {
-        interrupted_ = true;
-        onInterrupt_();
-      }
-      if (done_) return;
-    }
-  });
+#include <ctime>
+
+namespace tool {
+namespace {
+
+constexpr long kTickNs = 50'000'000;
+constexpr int kInterruptedExit = 130;  // 128 + SIGINT, as shells report it
+
+}  // namespace
+
+InterruptWatch::InterruptWatch(std::function<void()> onFirst,
+                               std::function<void()> whileInterrupted,
+                               std::function<void()> onSecond)
+    : onFirst_(std::move(onFirst)),
+      whileInterrupted_(std::move(whileInterrupted)),
+      onSecond_(std::move(onSecond)) {
+  sigemptyset(&signals_);
+  sigaddset(&signals_, SIGINT);
+  sigaddset(&signals_, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals_, &oldMask_);
+  thread_ = std::thread([this] { Watch(); });
 }
 
 InterruptWatch::~InterruptWatch() {
-  done_ = true;
-  pthread_kill(watcher_.native_handle(), SIGUSR1);
-  watcher_.join();
-  // A Ctrl-C that came after the watcher ended now takes its usual effect.
-  pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  stop_ = true;
+  thread_.join();
+  pthread_sigmask(SIG_SETMASK, &oldMask_, nullptr);
+}
+
+void InterruptWatch::Watch() {
+  while (!stop_) {
+    const timespec tick{0, kTickNs};
+    if (sigtimedwait(&signals_, nullptr, &tick) > 0) {
+      if (interrupted_.exchange(true)) {
+        if (onSecond_) onSecond_();
+        ::_exit(kInterruptedExit);
+      }
+      if (onFirst_) onFirst_();
+    }
+    if (interrupted_ && whileInterrupted_) whileInterrupted_();
+  }
 }
 
 }  // namespace tool

@@ -70,6 +70,8 @@ int main(int argc, char** argv) {
   tool::AddDataCommands(app, ctx);
   tool::AddBackupCommands(app, ctx);
   tool::AddServiceCommand(app, ctx);
+  tool::AddFlashCommands(app, ctx);
+  tool::AddDemoCommand(app, ctx);
   app.parse_complete_callback([&ctx] {
     ctx.out.json = ctx.options.json;
     std::string error;
