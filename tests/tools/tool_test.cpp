@@ -34,6 +34,28 @@ TEST(Tool, InfoReadsTheModuleAsTextAndJson) {
   EXPECT_TRUE(doc["production"].contains("value16"));
 }
 
+// Status numbers in words: the library's French texts are Windows-1252 and
+// leave the tool as UTF-8, so the JSON document always parses.
+TEST(Tool, StatusTranslatesInBothLanguages) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* message;
+    bool explained;
+  } cases[] = {
+      {{"--json", "status", "105"}, "Timeout TAT request!", true},
+      {{"--json", "--lang", "fr", "status", "105"}, "Pas de r\xC3\xA9ponse", true},
+      {{"--json", "status", "1"}, "OK", false},
+      {{"--json", "status", "303"}, "Unknown error", true},
+  };
+  for (const Case& c : cases) {
+    const ToolResult r = RunTool(c.args);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const json doc = json::parse(r.out);
+    EXPECT_NE(doc["message"].get<std::string>().find(c.message), std::string::npos) << r.out;
+    EXPECT_EQ(doc.contains("explanation"), c.explained) << r.out;
+  }
+}
+
 // Each way a port fails reads differently, with the next thing to try.
 TEST(Tool, PortProblemsAreExplained) {
   tavosim::PtyModule module(InTat());

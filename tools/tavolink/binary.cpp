@@ -66,7 +66,7 @@ bool ParseNumber(const std::string& text, uint64_t max, uint64_t& out) {
 
 std::string FieldText(const char* text, size_t width) {
   const std::string s(text, width);
-  return s.substr(0, s.find('\0'));
+  return FromCp1252(s.substr(0, s.find('\0')));
 }
 
 std::vector<std::string> DumpLines(const Bytes& bytes) {

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "tavolink/context.h"
+#include "tavolink2.h"
 
 namespace tool {
 
@@ -18,6 +19,18 @@ void AddModuleCommands(CLI::App& app, Context& ctx);  // detect, imei, serial, r
 void AddDataCommands(CLI::App& app, Context& ctx);    // section, production, calibration
 void AddBackupCommands(CLI::App& app, Context& ctx);  // backup, restore, script
 void AddServiceCommand(CLI::App& app, Context& ctx);  // service
+
+// What tavolink_CheckModule and tavolink_DetectModule read into the host's
+// buffers, and its place in a result.
+struct Identity {
+  char software[TAVOLINK_SOFTWARE_ID_BUFFER_SIZE] = "";
+  char imei[TAVOLINK_IMEI_BUFFER_SIZE] = "";
+  char serial[TAVOLINK_SERIAL_NUMBER_BUFFER_SIZE] = "";
+  char text14[14] = {};
+  char text8[8] = {};
+  uint16_t value16 = 0;
+  void AddTo(Json& result) const;
+};
 
 // A PortRun for the port with the tool's reporting attached: with -v every
 // trace line goes to stderr, "[COM5] <line>".

@@ -3,8 +3,10 @@
 #include <memory>
 #include <string>
 
+#include "tavolink/binary.h"
 #include "tavolink/commands.h"
 #include "tavolink/explain.h"
+#include "tavolink/patience.h"
 #include "tavolink2.h"
 
 namespace tool {
@@ -25,6 +27,11 @@ int RunOnFirstPort(Context& ctx, bool session,
   Slot slot(ctx.options, run);
   int32_t status = slot.Status();
   Json result = {{"port", run.Spec().Label()}};
+  const PatienceNote note(
+      ctx.options.verbose || ctx.out.json ? nullptr : ctx.out.err,
+      "tavolink: still working on " + run.Spec().Label() +
+          " (a module found in AT mode is first given the open delay to settle in TAT mode: "
+          "12000 ms unless --open-delay says otherwise; -v shows each step)");
   if (status == TAVOLINK_OK && session) {
     std::string softwareId;
     status = slot.OpenSession(&softwareId);
@@ -36,15 +43,14 @@ int RunOnFirstPort(Context& ctx, bool session,
   return 0;
 }
 
-namespace {
-
-// Fixed-width text of the production record, up to its first zero.
-std::string RecordText(const char* text, size_t width) {
-  std::string s(text, width);
-  return s.substr(0, s.find('\0'));
+void Identity::AddTo(Json& result) const {
+  result["software"] = software;
+  result["imei"] = imei;
+  result["serial"] = FromCp1252(serial);
+  result["production"] = {{"text14", FieldText(text14, sizeof text14)},
+                          {"text8", FieldText(text8, sizeof text8)},
+                          {"value16", value16}};
 }
-
-}  // namespace
 
 void AddBasicCommands(CLI::App& app, Context& ctx) {
   auto* statusCmd = app.add_subcommand("status", "Translate a library status number into words");
@@ -52,8 +58,10 @@ void AddBasicCommands(CLI::App& app, Context& ctx) {
   statusCmd->add_option("N", *number, "the status number")->required();
   statusCmd->callback([&ctx, number] {
     const std::string message = StatusMessage(*number, ctx.Language());
-    // Explanations that need a port's device are given when it fails.
-    const std::string explanation = *number == 4 ? "" : Explain(*number, ctx.FirstPort(), {});
+    // An explanation that looks at a port's device is given when it fails.
+    PortSpec port = ctx.FirstPort();
+    if (ctx.options.ports.empty()) port.device = "the module's port";
+    const std::string explanation = *number == 4 ? "" : Explain(*number, port, {});
     Json result = {{"status", *number}, {"message", message}};
     if (!explanation.empty()) result["explanation"] = explanation;
     ctx.out.Result(result);
@@ -64,21 +72,10 @@ void AddBasicCommands(CLI::App& app, Context& ctx) {
       "info", "Identify the module: software, IMEI, serial number, production record");
   info->callback([&ctx] {
     ctx.exitCode = RunOnFirstPort(ctx, false, [](Slot& slot, Json& result) {
-      char software[TAVOLINK_SOFTWARE_ID_BUFFER_SIZE] = "";
-      char imei[TAVOLINK_IMEI_BUFFER_SIZE] = "";
-      char serial[TAVOLINK_SERIAL_NUMBER_BUFFER_SIZE] = "";
-      char text14[14] = {};
-      char text8[8] = {};
-      uint16_t value16 = 0;
-      const int32_t status =
-          tavolink_CheckModule(software, imei, serial, text14, &value16, text8, slot.Index());
-      if (status != TAVOLINK_OK) return status;
-      result["software"] = software;
-      result["imei"] = imei;
-      result["serial"] = serial;
-      result["production"] = {{"text14", RecordText(text14, sizeof text14)},
-                              {"text8", RecordText(text8, sizeof text8)},
-                              {"value16", value16}};
+      Identity id;
+      const int32_t status = tavolink_CheckModule(id.software, id.imei, id.serial, id.text14,
+                                                  &id.value16, id.text8, slot.Index());
+      if (status == TAVOLINK_OK) id.AddTo(result);
       return status;
     });
   });

@@ -78,26 +78,17 @@ int Detect(Context& ctx, const DetectOptions& o) {
   bool stopped = false;
   if (status == TAVOLINK_OK) {
     uint32_t baud = 0;
-    char software[TAVOLINK_SOFTWARE_ID_BUFFER_SIZE] = "";
-    char imei[TAVOLINK_IMEI_BUFFER_SIZE] = "";
-    char serial[TAVOLINK_SERIAL_NUMBER_BUFFER_SIZE] = "";
-    char text14[14] = {};
-    char text8[8] = {};
-    uint16_t value16 = 0;
+    Identity id;
     {
       const int32_t index = slot.Index();
       InterruptWatch watch([index] { tavolink_StopDetection(index); });
       status = tavolink_DetectModule(o.speeds.empty() ? nullptr : o.speeds.c_str(), o.loops, &baud,
-                                     software, imei, serial, text14, &value16, text8, index);
+                                     id.software, id.imei, id.serial, id.text14, &id.value16,
+                                     id.text8, index);
       stopped = watch.Interrupted();
     }
     result["baud"] = baud;
-    result["software"] = software;
-    result["imei"] = imei;
-    result["serial"] = serial;
-    result["production"] = {{"text14", FieldText(text14, sizeof text14)},
-                            {"text8", FieldText(text8, sizeof text8)},
-                            {"value16", value16}};
+    id.AddTo(result);
   }
   if (stopped && status == TAVOLINK_DETECTION_ABORTED) {
     ctx.out.Error("detection stopped");
@@ -150,7 +141,7 @@ void AddModuleCommands(CLI::App& app, Context& ctx) {
     ctx.exitCode = RunOnFirstPort(ctx, true, [](Slot& slot, Json& result) {
       char text[TAVOLINK_SERIAL_NUMBER_BUFFER_SIZE] = "";
       const int32_t status = tavolink_ReadSerialNumber(text, slot.Index());
-      result["serial"] = text;
+      result["serial"] = FromCp1252(text);
       return status;
     });
   });

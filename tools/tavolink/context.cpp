@@ -61,7 +61,7 @@ intptr_t SendMessage(void* window, uint32_t message, uintptr_t wParam, intptr_t 
   auto* run = static_cast<PortRun*>(window);
   if (run == nullptr) return 0;
   if (message == kTraceMessage) {
-    std::string line = reinterpret_cast<const char*>(lParam);
+    std::string line = FromCp1252(reinterpret_cast<const char*>(lParam));
     // "TT<slot> <text>": the tool knows the slot already.
     const auto blank = line.find(' ');
     if (line.rfind("TT", 0) == 0 && blank != std::string::npos) line.erase(0, blank + 1);

@@ -339,7 +339,7 @@ void AddDemoCommand(CLI::App& app, Context& ctx) {
     ctx.exitCode = RunDemo(ctx, result);
     if (ctx.out.json && ctx.exitCode == 0) {
       // The last line of the event stream.
-      std::fprintf(ctx.out.out, "%s\n", result.dump().c_str());
+      std::fprintf(ctx.out.out, "%s\n", Dump(result).c_str());
     }
     if (options->keep) {
       ctx.out.Note("\nThe demo's files stay in " + options->workDir);

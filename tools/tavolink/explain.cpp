@@ -54,7 +54,7 @@ std::string PortProblem(const PortSpec& port) {
 std::string StatusMessage(int32_t status, int32_t language) {
   char text[256] = "";
   tavolink_TranslateTavoStatus(status, language, text, sizeof text);
-  return text;
+  return FromCp1252(text);
 }
 
 std::string Explain(int32_t status, const PortSpec& port,

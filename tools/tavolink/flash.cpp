@@ -278,7 +278,7 @@ int ReportFlash(const Context& ctx, const FlashJob& job, const FlashRun& run) {
   }
   if (ctx.out.json) {
     // The last line of the event stream.
-    std::fprintf(ctx.out.out, "%s\n", ports.dump().c_str());
+    std::fprintf(ctx.out.out, "%s\n", Dump(ports).c_str());
     std::fflush(ctx.out.out);
   } else {
     for (size_t i = 0; i < run.ports.size(); ++i) {

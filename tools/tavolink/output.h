@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 
 namespace tool {
 
@@ -34,6 +35,13 @@ class Output {
 
 // The JSON form of a failure, as it appears inside results.
 Json FailureJson(int32_t status, const std::string& message, const std::string& explanation);
+
+// The library's texts are Windows-1252 bytes (its French messages, a
+// module's record texts); the tool writes UTF-8, which JSON requires.
+std::string FromCp1252(std::string_view text);
+// A JSON document as text; a string that is not UTF-8 (never made by the
+// tool itself) is written with replacement characters, never thrown on.
+std::string Dump(const Json& value, int indent = -1);
 
 // Lower-case hexadecimal of bytes, with no separators.
 std::string Hex(const uint8_t* bytes, size_t count);

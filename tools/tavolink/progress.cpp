@@ -210,7 +210,7 @@ void Board::PrintJson(const Line& line) {
     }
   }
   if (!line.note.empty()) event["note"] = line.note;
-  std::fprintf(out_, "%s\n", event.dump().c_str());
+  std::fprintf(out_, "%s\n", Dump(event).c_str());
 }
 
 }  // namespace tool
