@@ -13,7 +13,7 @@ namespace tool {
 
 void AttachVerbose(const Context& ctx, PortRun& run) {
   if (!ctx.options.verbose) return;
-  const std::string tag = "[COM" + std::to_string(run.Spec().com) + "] ";
+  const std::string tag = "[COM" + std::to_string(run.Port().com) + "] ";
   std::FILE* err = ctx.out.err;
   run.onTrace = [tag, err](const std::string& line) {
     std::fprintf(err, "%s%s\n", tag.c_str(), line.c_str());
@@ -26,10 +26,10 @@ int RunOnFirstPort(Context& ctx, bool session,
   AttachVerbose(ctx, run);
   Slot slot(ctx.options, run);
   int32_t status = slot.Status();
-  Json result = {{"port", run.Spec().Label()}};
+  Json result = {{"port", run.Port().Label()}};
   const PatienceNote note(
       ctx.options.verbose || ctx.out.json ? nullptr : ctx.out.err,
-      "tavolink: still working on " + run.Spec().Label() +
+      "tavolink: still working on " + run.Port().Label() +
           " (a module found in AT mode is first given the open delay to settle in TAT mode: "
           "12000 ms unless --open-delay says otherwise; -v shows each step)");
   if (status == TAVOLINK_OK && session) {
@@ -59,7 +59,7 @@ void AddBasicCommands(CLI::App& app, Context& ctx) {
   statusCmd->callback([&ctx, number] {
     const std::string message = StatusMessage(*number, ctx.Language());
     // An explanation that looks at a port's device is given when it fails.
-    PortSpec port = ctx.FirstPort();
+    PortRef port = ctx.FirstPort();
     if (ctx.options.ports.empty()) port.device = "the module's port";
     const std::string explanation = *number == 4 ? "" : Explain(*number, port, {});
     Json result = {{"status", *number}, {"message", message}};

@@ -74,7 +74,7 @@ int Detect(Context& ctx, const DetectOptions& o) {
   AttachVerbose(ctx, run);
   Slot slot(ctx.options, run);
   int32_t status = slot.Status();
-  Json result = {{"port", run.Spec().Label()}};
+  Json result = {{"port", run.Port().Label()}};
   bool stopped = false;
   if (status == TAVOLINK_OK) {
     uint32_t baud = 0;

@@ -74,7 +74,7 @@ intptr_t SendMessage(void* window, uint32_t message, uintptr_t wParam, intptr_t 
 
 }  // namespace
 
-std::string PortSpec::Label() const {
+std::string PortRef::Label() const {
   if (given.find('/') != std::string::npos) return given;
   return "COM" + std::to_string(com) + " (" + device + ")";
 }
@@ -88,36 +88,36 @@ std::string DeviceOfCom(int32_t com) {
   return com >= 1 ? "/dev/ttyS" + std::to_string(com - 1) : "";
 }
 
-bool ResolvePorts(const std::vector<std::string>& given, std::vector<PortSpec>& out,
+bool ResolvePorts(const std::vector<std::string>& given, std::vector<PortRef>& out,
                   std::string& error) {
   out.clear();
   int32_t nextCom = kFirstPathCom;
   const std::vector<std::string> ports = given.empty() ? std::vector<std::string>{"1"} : given;
   for (const std::string& text : ports) {
-    PortSpec spec;
-    spec.given = text;
+    PortRef port;
+    port.given = text;
     if (AllDigits(text)) {
-      spec.com = std::stoi(text);
-      if (spec.com < 1) {
+      port.com = std::stoi(text);
+      if (port.com < 1) {
         error = "--port " + text + ": COM port numbers start at 1";
         return false;
       }
     } else if (!text.empty() && text.find('/') != std::string::npos) {
-      spec.com = nextCom++;
-      const std::string name = "TAVOLINK_COM" + std::to_string(spec.com);
+      port.com = nextCom++;
+      const std::string name = "TAVOLINK_COM" + std::to_string(port.com);
       ::setenv(name.c_str(), text.c_str(), 1);
     } else {
       error = "--port " + text + ": give a COM number (5) or a device path (/dev/ttyUSB0)";
       return false;
     }
-    spec.device = DeviceOfCom(spec.com);
-    for (const PortSpec& earlier : out) {
-      if (earlier.device == spec.device) {
-        error = "--port " + text + ": " + spec.device + " is named twice";
+    port.device = DeviceOfCom(port.com);
+    for (const PortRef& earlier : out) {
+      if (earlier.device == port.device) {
+        error = "--port " + text + ": " + port.device + " is named twice";
         return false;
       }
     }
-    out.push_back(spec);
+    out.push_back(port);
   }
   return true;
 }
@@ -144,7 +144,7 @@ void InstallMessageSender() { tavolink_SetMessageSender(&SendMessage); }
 
 Slot::Slot(const GlobalOptions& options, PortRun& run) : run_(run) {
   InstallMessageSender();
-  status_ = tavolink_Init(run.Spec().com, options.baud, &index_);
+  status_ = tavolink_Init(run.Port().com, options.baud, &index_);
   if (status_ != TAVOLINK_OK) return;
   tavolink_SetSpy(&run_, kTraceMessage, index_);
   tavolink_SetWindowDownload(&run_, kProgressMessage, index_);

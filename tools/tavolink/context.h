@@ -34,7 +34,7 @@ struct GlobalOptions {
 };
 
 // One --port: the COM number the library is given, and the device behind it.
-struct PortSpec {
+struct PortRef {
   std::string given;          // as on the command line
   int32_t com = 0;            // the library's COM port number
   std::string device;         // the device path it stands for
@@ -46,7 +46,7 @@ struct PortSpec {
 // to it through TAVOLINK_COM<N> in this process's environment, set here once,
 // before any thread starts. An empty list means COM1. False (with a message)
 // for a value that is neither.
-bool ResolvePorts(const std::vector<std::string>& given, std::vector<PortSpec>& out,
+bool ResolvePorts(const std::vector<std::string>& given, std::vector<PortRef>& out,
                   std::string& error);
 // The device a COM number stands for, as the library will find it.
 std::string DeviceOfCom(int32_t com);
@@ -56,12 +56,12 @@ std::string DeviceOfCom(int32_t com);
 // whose address was given to the library as the "window".
 class PortRun {
  public:
-  explicit PortRun(PortSpec spec) : spec_(std::move(spec)) {}
+  explicit PortRun(PortRef port) : port_(std::move(port)) {}
   virtual ~PortRun() = default;
   PortRun(const PortRun&) = delete;
   PortRun& operator=(const PortRun&) = delete;
 
-  const PortSpec& Spec() const { return spec_; }
+  const PortRef& Port() const { return port_; }
   // The last trace lines, for explaining a failure ("COM5: /dev/ttyS4: ...").
   std::vector<std::string> RecentTrace() const;
 
@@ -72,7 +72,7 @@ class PortRun {
   void Progress(uint32_t code, intptr_t value);
 
  private:
-  PortSpec spec_;
+  PortRef port_;
   mutable std::mutex mutex_;
   std::deque<std::string> recent_;
 };
@@ -111,12 +111,12 @@ class Slot {
 // The state of one run of the tool.
 struct Context {
   GlobalOptions options;
-  std::vector<PortSpec> ports;  // resolved from options.ports before a command runs
+  std::vector<PortRef> ports;  // resolved from options.ports before a command runs
   Output out;
   int exitCode = 0;
 
   int32_t Language() const;  // the library's language word for --lang
-  const PortSpec& FirstPort() const { return ports.front(); }
+  const PortRef& FirstPort() const { return ports.front(); }
 };
 
 }  // namespace tool

@@ -14,7 +14,7 @@ namespace tool {
 namespace {
 
 // Why a port cannot be opened, found by trying it the way the library does.
-std::string PortProblem(const PortSpec& port) {
+std::string PortProblem(const PortRef& port) {
   if (port.device.empty()) return "no device is mapped to COM" + std::to_string(port.com) + ".";
   struct stat st {};
   if (::stat(port.device.c_str(), &st) != 0) {
@@ -57,7 +57,7 @@ std::string StatusMessage(int32_t status, int32_t language) {
   return FromCp1252(text);
 }
 
-std::string Explain(int32_t status, const PortSpec& port,
+std::string Explain(int32_t status, const PortRef& port,
                     const std::vector<std::string>& recentTrace) {
   switch (status) {
     case 3:
@@ -130,8 +130,8 @@ std::string Explain(int32_t status, const PortSpec& port,
 }
 
 int ReportFailure(const Context& ctx, const PortRun& run, int32_t status) {
-  ctx.out.Failure(run.Spec().Label(), status, StatusMessage(status, ctx.Language()),
-                  Explain(status, run.Spec(), run.RecentTrace()));
+  ctx.out.Failure(run.Port().Label(), status, StatusMessage(status, ctx.Language()),
+                  Explain(status, run.Port(), run.RecentTrace()));
   return 1;
 }
 

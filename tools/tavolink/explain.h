@@ -17,7 +17,7 @@ std::string StatusMessage(int32_t status, int32_t language);
 // all. For a port that cannot be opened it looks at the device itself: one
 // that does not exist, one that this user may not open, one held by another
 // program. recentTrace are the library's last trace lines for the port.
-std::string Explain(int32_t status, const PortSpec& port,
+std::string Explain(int32_t status, const PortRef& port,
                     const std::vector<std::string>& recentTrace);
 
 // Prints (or adds to the JSON result) a failure of the library for a port

@@ -201,7 +201,7 @@ std::optional<FlashRun> Flash(const Context& ctx, const FlashJob& job) {
   }
 
   std::vector<std::string> labels;
-  for (const PortSpec& port : ctx.ports) {
+  for (const PortRef& port : ctx.ports) {
     labels.push_back(port.Label());
     result.ports.emplace_back().port = port;
   }

@@ -36,7 +36,7 @@ struct FlashJob {
 
 // How one port's download or update ended.
 struct PortOutcome {
-  PortSpec port;
+  PortRef port;
   int32_t status = 0;
   bool aborted = false;    // ended by the operator's Ctrl-C
   bool inSession = false;  // update: it ended in the backup or the restore
