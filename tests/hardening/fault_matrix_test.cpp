@@ -58,15 +58,19 @@ constexpr uint32_t kNoModuleMs = 500 + T;
 constexpr uint32_t kNoOpenMs = 2 * kNoModuleMs + kReopenMs;  // and once more
 constexpr uint32_t kPowerUpMs = 15000;
 // The loader's answer is awaited 20 s after the 128th and the 129th
-// unanswered block (BLOCKTIMEOUT of TavoLink2.Ini, whose default applies).
-constexpr uint32_t kLoaderStallMs = 2 * 20000;
+// unanswered block (BLOCKTIMEOUT of TavoLink2.Ini, whose default applies);
+// the larger software these rows send takes 0.76 s on the line.
+constexpr uint32_t kLoaderStallMs = 2 * 20000 + 760;
 // From the abort: CloseSession's pause while the download lets go of the
 // port, and the held write's slice in which it notices.
 constexpr uint32_t kAbortMs = 1000 + 100;
 constexpr uint32_t kSlackMs = 200;  // polling steps, the line time of noise bytes
 
 constexpr int32_t kComPort = 31;
-constexpr size_t kSoftwareSize = 70000;  // beyond the loader's window of 128 unanswered blocks
+// Software beyond the loader's window of 128 unanswered blocks, and beyond
+// what a pty lets through after an XOFF; and software for the other rows.
+constexpr size_t kLargeSoftware = 70000;
+constexpr size_t kSoftwareSize = 12000;
 constexpr const char* kEarlierBackup = "TAVO123456789A_20140101_101010.SAV";
 constexpr const char* kMemoryRead = "CTATRequest::ReadMemory";
 
@@ -153,6 +157,7 @@ class FaultMatrix : public ::testing::Test {
     Manager().ConfigFile().SetPath(files_.File("TavoLink2.Ini"));  // none: the defaults
     files_.Write("loader.hex", std::string(":020000040000FA\r\n:00000001FF\r\n"));
     files_.Write("soft.cla", Bytes(kSoftwareSize, 0x5A));
+    files_.Write("large.cla", Bytes(kLargeSoftware, 0x5A));
     Bytes script(32, 0);  // two plain byte records: 0xA5 into section 0, 0x5A into 37
     for (const auto& [at, section, value] : {std::tuple{0, 0, 0xA5}, {16, 37, 0x5A}}) {
       script[at] = static_cast<uint8_t>(section);
@@ -176,6 +181,7 @@ class FaultMatrix : public ::testing::Test {
   std::pair<int32_t, uint32_t> RunRow(const OpSpec& op, const Cell& cell, Outcome& base,
                                       bool pty = false, int32_t requestMs = 0) {
     Connect(pty, requestMs);
+    software_ = File(pty || cell.fault == kLoaderStall ? "large.cla" : "soft.cla");
     dir_.emplace();
     dir_->Write(kEarlierBackup, std::string("an earlier backup"));
     if (op.setup == Setup::kSession || op.setup == Setup::kRestore) {
@@ -290,8 +296,11 @@ class FaultMatrix : public ::testing::Test {
         return core_->EditFaults([](auto& f) { f.deaf = true; });
       case kGarbage:
         return core_->EditFaults([](auto& f) { f.garbageBeforeAnswers = tavosim::kForever; });
-      case kWrongCode:
-        return core_->EditFaults([](auto& f) { f.wrongCodeBeforeAnswers = tavosim::kForever; });
+      case kWrongCode:  // and the loader's status byte in place of a block's '.'
+        return core_->EditFaults([](auto& f) {
+          f.wrongCodeBeforeAnswers = tavosim::kForever;
+          f.loader.blockStatus = 0x45;
+        });
       case kBadFrame:
         return core_->EditFaults([](auto& f) { f.badChecksumAnswers = tavosim::kForever; });
       case kBadSection:
@@ -375,6 +384,7 @@ class FaultMatrix : public ::testing::Test {
   TempDir files_;
   std::optional<TempDir> dir_;
   std::string oldConfig_;
+  std::string software_;
   int32_t slot_ = -1;
   std::atomic<bool> abortDue_{false};
   std::atomic<uint32_t> abortAt_{0};
@@ -504,21 +514,22 @@ const OpSpec FaultMatrix::kOps[] = {
       {kStall, kTimeout, kTwice}, {kVanish, kTimeout, R}}},
     {"download", Setup::kBootWindow, 0, 0, nullptr,
      [](FaultMatrix& t) {
-       return tavolink_DownloadSoftware(t.File("soft.cla").c_str(), t.File("loader.hex").c_str(),
-                                        t.slot_);
+       return tavolink_DownloadSoftware(t.software_.c_str(), t.File("loader.hex").c_str(), t.slot_);
      },
      {{kNone, kOk}, {kSilence, TAVOLINK_DOWNLOAD_DETECTION_FAILURE, kPowerUpMs},
+      {kWrongCode, TAVOLINK_UNEXPECTED_CODE},
       {kLoaderStall, kNoBlockAck, kLoaderStallMs}, {kXoffAbort, kAborted, kAbortMs},
       {kEraseAbort, kAborted, kAbortMs}, {kVanish, TAVOLINK_BINARY_DOWNLOAD_FAILURE}}},
-    // The backup stays whatever fails after it; the stall hits the restore.
+    // The backup stays whatever fails after it; the stall hits the restore,
+    // a wrong code the download after a backup read through wrong codes.
     {"full update", Setup::kIdle, 37, 1, nullptr,
      [](FaultMatrix& t) {
-       return tavolink_DownloadSoftwareFull(t.File("soft.cla").c_str(),
-                                            t.File("loader.hex").c_str(), 921600, nullptr, nullptr,
+       return tavolink_DownloadSoftwareFull(t.software_.c_str(), t.File("loader.hex").c_str(), 921600, nullptr, nullptr,
                                             t.dir_->Path().c_str(), nullptr, 0, t.slot_);
      },
      {{kNone, kOk, 0, true}, {kSilence, kNoAck, kNoOpenMs}, {kGarbage, kOk, 0, true},
-      {kWrongCode, kOk, 0, true}, {kBadFrame, kNoAck, kNoOpenMs}, {kBadSection, kSectionSum},
+      {kWrongCode, TAVOLINK_UNEXPECTED_CODE, 0, true}, {kBadFrame, kNoAck, kNoOpenMs},
+      {kBadSection, kSectionSum},
       {kStall, kTimeout, kTwice, true}, {kLoaderStall, kNoBlockAck, kLoaderStallMs, true},
       {kXoffAbort, kAborted, kAbortMs, true}, {kEraseAbort, kAborted, kAbortMs, true},
       {kVanish, TAVOLINK_BINARY_DOWNLOAD_FAILURE, 0, true}}},
@@ -573,7 +584,7 @@ TEST_F(FaultMatrix, AFewRowsOverAPty) {
     Cell cell;  // extraMs: the whole bound
     int32_t requestMs;
   } rows[] = {
-      {"open session", {kSilence, kNoAck, 2 * (500 + 300 + 100) + kReopenMs}, 300},
+      {"open session", {kSilence, kNoAck, 2 * (500 + 100 + 100) + kReopenMs}, 100},
       // A retry delay and the line's last 100 ms: no time-out.
       {"read radio section", {kVanish, kTimeout, 11 + 100}, 2000},
       {"download", {kXoffAbort, kAborted, kAbortMs}, 300},
