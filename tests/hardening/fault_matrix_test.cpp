@@ -129,7 +129,7 @@ struct Cell {
 enum class Setup { kIdle, kSession, kRestore, kAtMode, kBootWindow };
 
 class FaultMatrix;
-struct OpSpec {
+struct Operation {
   const char* name;
   Setup setup;
   uint8_t section;       // the section that section faults and stalls aim at
@@ -148,7 +148,7 @@ struct Outcome {
 
 class FaultMatrix : public ::testing::Test {
  public:
-  static const OpSpec kOps[];
+  static const Operation kOps[];
 
   void SetUp() override {
     TraceLog::InstallSender();
@@ -178,7 +178,7 @@ class FaultMatrix : public ::testing::Test {
   // One row on a fresh module, on a simulated line or a pty: the operation's
   // session and files, the fault, the call and every check. Gives the status
   // and the time taken (from the abort on, for an aborted download).
-  std::pair<int32_t, uint32_t> RunRow(const OpSpec& op, const Cell& cell, Outcome& base,
+  std::pair<int32_t, uint32_t> RunRow(const Operation& op, const Cell& cell, Outcome& base,
                                       bool pty = false, int32_t requestMs = 0) {
     Connect(pty, requestMs);
     software_ = File(pty || cell.fault == kLoaderStall ? "large.cla" : "soft.cla");
@@ -290,7 +290,7 @@ class FaultMatrix : public ::testing::Test {
     }
   }
 
-  void Arm(Fault fault, const OpSpec& op) {
+  void Arm(Fault fault, const Operation& op) {
     switch (fault) {
       case kSilence:
         return core_->EditFaults([](auto& f) { f.deaf = true; });
@@ -415,7 +415,7 @@ std::vector<Cell> InSession(uint32_t silent, uint32_t retried, int32_t badSectio
 }
 constexpr uint32_t kTwice = 2 * T + R;
 
-const OpSpec FaultMatrix::kOps[] = {
+const Operation FaultMatrix::kOps[] = {
     {"open session", Setup::kIdle, 0, 0, "OpenSession COM",
      [](FaultMatrix& t) {
        char id[TAVOLINK_SOFTWARE_ID_BUFFER_SIZE] = {};
@@ -551,7 +551,7 @@ TEST_F(FaultMatrix, EveryOperationAgainstEveryFault) {
   for (const char* fault : kFaultNames) table << ' ' << fault << " |";
   table << "\n|---|";
   for (int f = 0; f < kFaultCount; ++f) table << "---|";
-  for (const OpSpec& op : kOps) {
+  for (const Operation& op : kOps) {
     Outcome base;
     std::map<int, std::string> cells;
     for (const Cell& cell : op.cells) {
@@ -591,8 +591,8 @@ TEST_F(FaultMatrix, AFewRowsOverAPty) {
   };
   std::ostringstream table;
   for (const auto& row : rows) {
-    const OpSpec& op = *std::find_if(std::begin(kOps), std::end(kOps),
-                                     [&](const OpSpec& o) { return o.name == row.op; });
+    const Operation& op = *std::find_if(std::begin(kOps), std::end(kOps),
+                                        [&](const Operation& o) { return o.name == row.op; });
     SCOPED_TRACE(std::string(op.name) + " / " + kFaultNames[row.cell.fault]);
     Outcome base;
     const auto [status, ms] = RunRow(op, row.cell, base, true, row.requestMs);
