@@ -146,9 +146,22 @@ std::optional<Bytes> Module::ServeReadMemory(const Bytes& frame, RequestRecord& 
   if (s) {
     record.section = s->id;
     for (auto it = faults_.chunkDrops.begin(); it != faults_.chunkDrops.end(); ++it) {
-      if (it->section == s->id && it->seen++ == it->chunkIndex) {
-        faults_.chunkDrops.erase(it);
-        return std::nullopt;  // lost once; the host's retry of this chunk is answered
+      if (it->section != s->id) {
+        continue;
+      }
+      if (it->lostAddress) {
+        if (*it->lostAddress == address) {
+          return std::nullopt;  // this memory never answers again
+        }
+        continue;
+      }
+      if (it->seen++ == it->chunkIndex) {
+        if (it->persistent) {
+          it->lostAddress = address;
+        } else {
+          faults_.chunkDrops.erase(it);  // lost once; the host's retry is answered
+        }
+        return std::nullopt;
       }
     }
   }

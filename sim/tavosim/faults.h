@@ -26,11 +26,15 @@ inline Bytes DefaultGarbage() {
 
 // Do not answer the chunkIndex-th read-memory request (0 = the first) that
 // starts inside the given section; then the fault is spent, so a retry of the
-// same chunk succeeds.
+// same chunk succeeds. A persistent drop is never spent: the memory it hit
+// stays unreadable, and every later read from the same address goes
+// unanswered too (a flash page whose reads hang).
 struct ChunkDrop {
   uint8_t section = 0;
   int chunkIndex = 0;
   int seen = 0;  // read requests into the section counted so far
+  bool persistent = false;
+  std::optional<uint32_t> lostAddress{};  // set once a persistent drop has hit
 };
 
 // Faults of the boot code and the loader.

@@ -58,7 +58,13 @@ int32_t CDownloader::Download(const char* softwareFile, const char* loaderFile,
     return TAVOLINK_COM_PORT_INIT_FAILURE;
   }
   holdsPort_.store(true, std::memory_order_release);
-  const int32_t status = RunSequence(loader, software, preFrame, run);
+  int32_t status = RunSequence(loader, software, preFrame, run);
+  // A step that failed because the host aborted (its wait saw the flag, its
+  // write was stopped) reports the abort: its own status would blame the
+  // module, say an erase error for an erase the host cut short.
+  if (status != TAVOLINK_OK && Aborted()) {
+    status = TAVOLINK_DOWNLOAD_ABORTED;
+  }
   serialPort_->Close();
   holdsPort_.store(false, std::memory_order_release);
   active_.store(false, std::memory_order_release);
@@ -112,7 +118,7 @@ int32_t CDownloader::RunSequence(platform::InputFile& loader, platform::InputFil
 
   WaitBeforeStep("changing flow control", flowControlDelay_, kFlowControlWaitMs);
   status = SetModuleFlowControl();
-  if (status != TAVOLINK_OK) {
+  if (status != TAVOLINK_OK && !Aborted()) {
     Trace("Flow control retry...");
     platform::Sleep(kFlowControlRetryMs);
     status = SetModuleFlowControl();
