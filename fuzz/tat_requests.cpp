@@ -88,8 +88,9 @@ void SerialNumber(tavo::CTATRequest& tat) {
     case 1:  // the module's own text
       break;
     case 5:
-    case 6:  // 10 digits from an OTP record, or 14 characters stored backwards
-      Check((length == 10 && IsUpperHex(text.data(), 10)) || length == 14);
+    case 6:  // 10 digits from an OTP record, or 14 bytes stored backwards (a zero among them
+             // ends the text early)
+      Check((length == 10 && IsUpperHex(text.data(), 10)) || (length <= 14 && text[14] == '\0'));
       break;
     default:
       Check(length == 10 && IsUpperHex(text.data(), 10));
