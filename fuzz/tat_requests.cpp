@@ -2,7 +2,9 @@
 // answer byte comes from the input: section information, section reads
 // whole or in chunks, memory reads of any length, the serial number (the
 // first generation's text, the others' OTP data), section writes with the
-// reads before them, commits, the version and the restart. The library's
+// reads before them, commits, the version and the restart, and the module
+// data read through them (section copies, the IMEI of section 18, the
+// production and calibration records). The library's
 // real CTATRequest and CSerialPort run over a scripted line on a virtual
 // clock; every output buffer is exactly as large as the caller says, so
 // AddressSanitizer sees any write beyond it.
@@ -15,7 +17,7 @@
 // Input:
 //   0      the module: one of 8 identities, generations 0 to 6
 //   1..8   the line's piece sizes, used in turn (see scripted_line.h)
-//   9..24  four requests, each: which (0 to 8), then three parameters
+//   9..24  four requests, each: which (0 to 13), then three parameters
 //   25..   the module's bytes
 #include <algorithm>
 #include <array>
@@ -26,6 +28,9 @@
 #include <vector>
 
 #include "config/config_file.h"
+#include "data/imei.h"
+#include "data/records.h"
+#include "data/section_access.h"
 #include "fuzz_check.h"
 #include "platform/clock.h"
 #include "scripted_line.h"
@@ -98,9 +103,68 @@ void SerialNumber(tavo::CTATRequest& tat) {
   }
 }
 
+// A section copy is exactly what the read that made it delivered: the image
+// last read, whole or without its header, at the size given out.
+void SectionCopy(tavo::CTATRequest& tat, int32_t section, bool whole) {
+  std::vector<uint8_t> copy = {0xEE};
+  uint16_t size = 0xEEEE;
+  const int32_t status = tavo::data::ReadSectionCopy(tat, section, copy, &size, whole);
+  Check(IsOkOrLineFault(status, {TAVOLINK_SECTION_CHECKSUM_ERROR, TAVOLINK_BUFFER_TOO_SHORT}));
+  if (status != TAVOLINK_OK) {
+    Check(copy == std::vector<uint8_t>{0xEE});  // replaced only on success
+    return;
+  }
+  Check(copy.size() == size);
+  if (size > 0) {
+    const std::vector<uint8_t>& image = tat.SectionBuffer();
+    Check(image.size() >= 8 && copy.size() == image.size() - (whole ? 0 : 8));
+    Check(std::equal(copy.begin(), copy.end(), image.begin() + (whole ? 0 : 8)));
+  }
+}
+
+// The record reads hand out the module's bytes or fail; the IMEI is 15
+// digits (hexadecimal ones when the check digit cannot match).
+void ModuleData(tavo::CTATRequest& tat, int which, uint8_t fill) {
+  const std::initializer_list<int32_t> faults = {TAVOLINK_SECTION_CHECKSUM_ERROR,
+                                                 TAVOLINK_BUFFER_TOO_SHORT};
+  switch (which) {
+    case 0: {
+      std::vector<char> imei(TAVOLINK_IMEI_BUFFER_SIZE, '\x7F');
+      const int32_t status = tavo::data::ReadImei(tat, imei.data());
+      Check(IsOkOrLineFault(status, {TAVOLINK_SECTION_CHECKSUM_ERROR, TAVOLINK_BUFFER_TOO_SHORT,
+                                     TAVOLINK_IMEI_CHECK_DIGIT_ERROR}));
+      if (status == TAVOLINK_OK || status == TAVOLINK_IMEI_CHECK_DIGIT_ERROR) {
+        Check(IsUpperHex(imei.data(), 15) && imei[15] == '\0');
+      }
+      if (status == TAVOLINK_OK) {
+        Check(std::all_of(imei.begin(), imei.begin() + 15, [](char c) { return c <= '9'; }));
+      }
+      break;
+    }
+    case 1: {
+      std::vector<char> text14(14, '\x7F');
+      std::vector<char> text8(8, '\x7F');
+      uint16_t value = 0;
+      Check(IsOkOrLineFault(
+          tavo::data::ReadProductionSummary(tat, text14.data(), &value, text8.data()), faults));
+      break;
+    }
+    case 2: {
+      std::vector<uint8_t> record(tavo::data::kCalibrationSize);
+      Check(IsOkOrLineFault(tavo::data::ReadCalibrationInfos(tat, record.data()), faults));
+      break;
+    }
+    default: {
+      const std::vector<uint8_t> record(tavo::data::kProductionSize, fill);
+      Check(IsOkOrLineFault(tavo::data::WriteProductionInfos(tat, record.data()), faults));
+      break;
+    }
+  }
+}
+
 void Request(tavo::CTATRequest& tat, const uint8_t* r) {
   const int32_t section = r[1];
-  switch (r[0] % 9) {
+  switch (r[0] % 14) {
     case 0: {
       uint16_t dataSize = 0;
       uint16_t sectionSize = 0;
@@ -175,6 +239,15 @@ void Request(tavo::CTATRequest& tat, const uint8_t* r) {
       Check(status != TAVOLINK_OK || (IsUpperHex(id.data(), 16) && id[16] == '\0'));
       break;
     }
+    case 8:
+      SectionCopy(tat, section, (r[2] & 1) != 0);
+      break;
+    case 9:
+    case 10:
+    case 11:
+    case 12:
+      ModuleData(tat, r[0] % 14 - 9, r[2]);
+      break;
     default:
       // No answer is awaited; only a line that is gone fails it.
       Check(IsOneOf(tat.RestartModule(0), {TAVOLINK_OK, TAVOLINK_REQUEST_TIMEOUT}));
