@@ -51,6 +51,9 @@ cov() { sed -n "s/^#[0-9]*[[:space:]]*$1 .*cov: \([0-9]*\).*/\1/p" "$2" | tail -
 rows=()
 total=0
 crashed=0
+scratch=""
+# An interrupted run leaves no scratch directory behind.
+trap 'if [ -n "$scratch" ]; then rm -rf "$scratch"; fi; exit 130' INT TERM
 for t in "${targets[@]}"; do
   scratch=$(mktemp -d "${TMPDIR:-/tmp}/tavo-fuzz-$t.XXXXXX")
   mkdir "$scratch/corpus" "$scratch/crashes"
@@ -88,6 +91,7 @@ for t in "${targets[@]}"; do
   else
     rm -rf "$scratch"
   fi
+  scratch=""
 done
 
 printf '%-18s %12s %9s %24s %8s\n' target executions exec/s "new coverage" crashes
