@@ -14,12 +14,9 @@
 //   then  the file
 // Every (section, key) the file itself holds is looked up too, as written
 // and in the other case.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,6 +25,7 @@
 
 #include "config/config_file.h"
 #include "fuzz_check.h"
+#include "scratch_file.h"
 #include "tavolink2.h"
 
 using tavo::fuzz::Check;
@@ -37,9 +35,9 @@ namespace {
 constexpr size_t kMaxValue = 63;
 constexpr size_t kMaxFileKeys = 8;
 
-const std::string& IniPath() {
-  static const std::string path = "/tmp/tavo_config_fuzz_" + std::to_string(getpid()) + ".ini";
-  return path;
+const tavo::fuzz::ScratchFile& Ini() {
+  static const tavo::fuzz::ScratchFile file("config_fuzz", ".ini");
+  return file;
 }
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
@@ -229,15 +227,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   file += input.substr(2 + q);
   AddFileKeys(file, lookups);
 
-  std::FILE* out = std::fopen(IniPath().c_str(), "wb");
-  if (out == nullptr) {
+  if (!Ini().Write(file.data(), file.size())) {
     return 0;
   }
-  std::fwrite(file.data(), 1, file.size(), out);
-  std::fclose(out);
 
   tavo::CConfigFile config;
-  config.SetPath(IniPath());
+  config.SetPath(Ini().Path());
   for (const Lookup& lookup : lookups) {
     CheckLookup(config, file, lookup);
   }

@@ -14,8 +14,6 @@
 //   5, 6  the saved and the module's layout versions
 //   7, 8  the saved and the module's image sizes (8 + 0..255 bytes)
 //   9..   the file
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -27,6 +25,7 @@
 #include "data/section_upgrader.h"
 #include "fuzz_check.h"
 #include "platform/text.h"
+#include "scratch_file.h"
 #include "tavolink2.h"
 
 using tavo::CConfigFile;
@@ -35,9 +34,9 @@ using tavo::fuzz::Check;
 
 namespace {
 
-const std::string& IniPath() {
-  static const std::string path = "/tmp/tavo_links_fuzz_" + std::to_string(getpid()) + ".ini";
-  return path;
+const tavo::fuzz::ScratchFile& Ini() {
+  static const tavo::fuzz::ScratchFile file("links_fuzz", ".ini");
+  return file;
 }
 
 std::vector<uint8_t> Image(uint8_t version, size_t size, uint8_t seed) {
@@ -77,14 +76,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 9) {
     return 0;
   }
-  std::FILE* file = std::fopen(IniPath().c_str(), "wb");
-  if (file == nullptr) {
+  if (!Ini().Write(data + 9, size - 9)) {
     return 0;
   }
-  std::fwrite(data + 9, 1, size - 9, file);
-  std::fclose(file);
   CConfigFile config;
-  config.SetPath(IniPath());
+  config.SetPath(Ini().Path());
 
   const uint32_t platformId =
       data[0] | (data[1] << 8) | (data[2] << 16) | (uint32_t{data[3]} << 24);
