@@ -12,7 +12,7 @@
 //
 // Input:
 //   0..2   three actions, each: low 3 bits which (0 open, 1 software
-//          version, 2 detection, 3 close, 4 restart), the others options
+//          version, 2 detection, 3 close, 4 to 7 restart), the others options
 //   3..10  the line's piece sizes, used in turn (see scripted_line.h)
 //   11..22 the detection's speed list, up to its first zero byte
 //   23..   the module's bytes
