@@ -19,9 +19,20 @@ int32_t ReadSectionCopy(CTATRequest& tat, int32_t sectionId, std::vector<uint8_t
     *sizeOut16 = wanted;
   }
   std::vector<uint8_t> copy(wanted);
-  result = tat.ReadTATSection(sectionId, copy.data(), wanted, nullptr, wholeImage);
+  uint32_t delivered = 0;
+  result = tat.ReadTATSection(sectionId, copy.data(), wanted, &delivered, wholeImage);
   if (result != TAVOLINK_OK) {
     return result;
+  }
+  // The read asks for the size again. A section that shrank in between (the
+  // module rewrote it, or answers inconsistently) is copied as the read
+  // delivered it, never padded with bytes it never sent; one that grew was
+  // refused as too large for the buffer. An empty copy reads nothing.
+  if (wanted > 0 && delivered < wanted) {
+    copy.resize(delivered);
+    if (sizeOut16 != nullptr) {
+      *sizeOut16 = static_cast<uint16_t>(delivered);
+    }
   }
   bufferOut = std::move(copy);
   return TAVOLINK_OK;

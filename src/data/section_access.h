@@ -22,8 +22,10 @@ inline constexpr uint32_t kRestoreClassSection8 = 0x10;
 
 // Reads one section into a buffer of exactly its size: the payload, or with
 // wholeImage the whole image with its header. sizeOut16 (may be null)
-// receives that size once the module has told it. bufferOut is replaced only
-// on success. The session's statuses (103, 105, 108, ...) pass through.
+// receives that size once the module has told it, and the smaller size the
+// read itself found when the section shrank in between. bufferOut is
+// replaced only on success. The session's statuses (103, 105, 108, ...)
+// pass through.
 int32_t ReadSectionCopy(CTATRequest& tat, int32_t sectionId, std::vector<uint8_t>& bufferOut,
                         uint16_t* sizeOut16, bool wholeImage);
 

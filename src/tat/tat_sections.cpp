@@ -135,6 +135,12 @@ int32_t CTATRequest::ReadMemory(uint32_t address, uint8_t* destination, uint32_t
 
 int32_t CTATRequest::ReadSection(int32_t section, int32_t* dataSizeOut, int32_t* sizeOut,
                                  int32_t* addressOut, bool readData) {
+  // The image of an earlier read goes first: a read that fails at any step,
+  // the section-info request included, must never leave it to pass for
+  // this section's.
+  if (readData) {
+    sectionBuffer.clear();
+  }
   uint16_t dataSize = 0;
   uint16_t size = 0;
   uint32_t address = 0;
@@ -155,7 +161,6 @@ int32_t CTATRequest::ReadSection(int32_t section, int32_t* dataSizeOut, int32_t*
   if (!readData) {
     return TAVOLINK_OK;
   }
-  sectionBuffer.clear();
   // Without its 8-byte header the block is not a section: there is no data
   // to hand out and nothing that could be written back safely.
   if (size < kSectionHeaderSize) {

@@ -92,6 +92,18 @@ TEST_F(Data, NamedSectionsReadAndWriteTheirPayload) {
     EXPECT_EQ(data::ReadSectionCopy(Tat(), s.id, copy, nullptr, true),
               TAVOLINK_SECTION_CHECKSUM_ERROR);
     EXPECT_EQ(copy, (std::vector<uint8_t>{1, 2, 3}));
+    // A section that shrinks between the size query and the read is copied
+    // as the read delivered it, never padded with bytes the module never sent.
+    const Bytes shorter = tavosim::MakeSectionImage(Ramp(40, 0x11), 3);
+    TraceLog::Instance().OnLine([&](const std::string& line) {
+      if (line.rfind("ReadSectionInfo", 0) == 0 && Core().SectionImage(s.id)->size() != 48) {
+        Core().SetSectionImage(s.id, shorter);
+      }
+    });
+    EXPECT_EQ(data::ReadSectionCopy(Tat(), s.id, copy, &copySize, true), TAVOLINK_OK);
+    TraceLog::Instance().OnLine(nullptr);
+    EXPECT_EQ(copySize, 48);
+    EXPECT_EQ(Bytes(copy.begin(), copy.end()), shorter);
   }
 }
 

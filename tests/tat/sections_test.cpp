@@ -265,6 +265,8 @@ const RetryRow kRetries[] = {
      On(Short(kShortRead, 1), kReadStep)},
     {"TavoLink2 ReadSection + Retry ...", Call::kRead, TAVOLINK_OK, 7 + 11,
      On(Silent(1), kReadStep, 3)},
+    // After a good read: the image of that read must not stay for this one.
+    {"ReadSectionSize Retry ...", Call::kRead, TAVOLINK_REQUEST_TIMEOUT, 11, On(Silent(2))},
     {"TavoLink2 ReadSection Retry ...", Call::kRead, TAVOLINK_REQUEST_TIMEOUT, 7 + 11,
      On(Silent(2), kReadStep)},
     {"WriteSection Retry ...", Call::kWrite, TAVOLINK_OK, 7 * 4 + 1000 + 11,

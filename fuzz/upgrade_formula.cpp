@@ -8,12 +8,9 @@
 // formula applied on its own to a 64-byte image. The restore then converts
 // section 0x0A of platform P12345678 from the saved to the module version
 // along whatever chain the file describes.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +18,7 @@
 #include "config/config_file.h"
 #include "data/section_upgrader.h"
 #include "fuzz_check.h"
+#include "scratch_file.h"
 #include "tavolink2.h"
 
 namespace {
@@ -35,9 +33,9 @@ std::vector<uint8_t> Image(uint8_t version, std::size_t size, uint8_t fill) {
   return image;
 }
 
-const std::string& IniPath() {
-  static const std::string path = "/tmp/tavo_upgrade_fuzz_" + std::to_string(getpid()) + ".ini";
-  return path;
+const tavo::fuzz::ScratchFile& Ini() {
+  static const tavo::fuzz::ScratchFile file("upgrade_fuzz", ".ini");
+  return file;
 }
 
 }  // namespace
@@ -51,12 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (zero == std::string_view::npos || size - zero < 3) {
     return 0;
   }
-  std::FILE* file = std::fopen(IniPath().c_str(), "wb");
-  if (file == nullptr) {
+  if (!Ini().Write(data, zero)) {
     return 0;
   }
-  std::fwrite(data, 1, zero, file);
-  std::fclose(file);
   const uint8_t savedVersion = data[zero + 1];
   const uint8_t moduleVersion = data[zero + 2];
   const std::string_view formula = input.substr(zero + 3);
@@ -67,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         applied == TAVOLINK_CONFIG_INVALID_DATA);
 
   tavo::CConfigFile config;
-  config.SetPath(IniPath());
+  config.SetPath(Ini().Path());
   tavo::data::CSectionUpgrader upgrader;
   upgrader.SetConfig(&config, "P12345678");
   const std::vector<uint8_t> saved = Image(savedVersion, 40, 0x22);

@@ -8,12 +8,13 @@
 // The first 4 input bytes are the sizes of 4 images (0 to 255 bytes); the
 // n-th distinct section of the script patches image n % 4. The rest is the
 // script.
+#include "data/parameter_script.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
 
-#include "data/parameter_script.h"
 #include "fuzz_check.h"
 #include "platform/little_endian.h"
 

@@ -7,6 +7,8 @@
 // counts; the rest is the stream. A second receiver takes the same stream in
 // pieces (FeedSome, as the port hands over what it has received) and must
 // complete the same frames at the same bytes.
+#include "tat/frame_receiver.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -14,7 +16,6 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "tat/frame_receiver.h"
 #include "tat/platform_commands.h"
 
 using tavo::fuzz::Check;

@@ -6,6 +6,8 @@
 //
 // Input: 1 byte the module generation, 2 bytes the module image's size,
 // then the file.
+#include "service/section_merge.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -13,7 +15,6 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "service/section_merge.h"
 
 using tavo::fuzz::Check;
 
