@@ -325,10 +325,11 @@ TAVOLINK_API int32_t tavolink_SaveParametersEx(const char* directory, char* file
                                                const char* excludedSections, int32_t threadIndex);
 /* Restores a backup into the module: the file fileName of the directory when
  * the low 8 bits of useFileName are not 0 and fileName is not empty;
- * otherwise the module's first backup in the directory (by name order),
- * whose name then goes to fileName when it is not null. Sections whose
- * restore class shares a bit with classMask are restored (1: 0, 18, 40;
- * 2: 37; 4: 11; 8: 13; 16: 8; exactly 65535: every section of the file;
+ * otherwise the module's backup in the directory (a save leaves one; when a
+ * save cut short left two, the newer by the time in its name), whose name
+ * then goes to fileName when it is not null. Sections whose restore class
+ * shares a bit with classMask are restored (1: 0, 18, 40; 2: 37; 4: 11;
+ * 8: 13; 16: 8; exactly 65535: every section of the file;
  * tavolink_RestoreParameters uses 65535). Each saved section is read from
  * the module first, converted along the upgrade chain of the configuration
  * file when its layout version differs, and written back. 1; 16 empty file;

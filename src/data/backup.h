@@ -44,9 +44,9 @@ int32_t SaveBackup(CTATRequest& tat, std::string_view directory, char* fileNameO
 int32_t ReadSerialForBackup(CTATRequest& tat, std::string& serialOut);
 
 // Restores a backup into the module: the file fileName of directory when
-// useFileName is set and fileName is not empty, otherwise the first backup
-// of the module's serial number, whose name then goes to fileName (when not
-// null). Sections whose restore class the mask shares (65535: all) are read
+// useFileName is set and fileName is not empty, otherwise the backup of the
+// module's serial number that FindNewestBackup finds, whose name then goes
+// to fileName (when not null). Sections whose restore class the mask shares (65535: all) are read
 // from the module, given the saved data, converted along the configured
 // upgrade chain of the module's platform, and written back, 100 ms apart.
 // 1; 16, 17, 18 or 27 for the file; 206 to 208 for the chains; the

@@ -2,18 +2,23 @@
 
 #include <string>
 
+#include "platform/file_paths.h"
 #include "platform/text.h"
 
 namespace tavo::data {
 namespace {
 
 constexpr std::string_view kPrefix = "TAVO";
+// The time part of a backup's name: "_YYYYMMDD_HHMMSS", digits only, so
+// that comparing it as text orders the backups by time.
+constexpr std::size_t kStampLength = 16;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // "_YYYYMMDD_HHMMSS", then "_INI" or nothing, then ".SAV".
 bool IsBackupTail(std::string_view tail) {
   constexpr std::string_view kStamp = "_########_######";
+  static_assert(kStamp.size() == kStampLength);
   if (tail.size() < kStamp.size()) {
     return false;
   }
@@ -56,6 +61,34 @@ platform::NameFilter BackupsOf(std::string serial) {
            platform::EqualsIgnoreCase(name.substr(kPrefix.size(), serial.size()), serial) &&
            IsBackupTail(name.substr(head));
   };
+}
+
+bool FindNewestBackup(std::string_view directory, const std::string& serial,
+                      std::string* fullPathOut, std::string* nameOut, std::size_t* countOut) {
+  const std::vector<std::string> names = platform::ListMatches(directory, BackupsOf(serial));
+  if (countOut != nullptr) {
+    *countOut = names.size();
+  }
+  if (names.empty()) {
+    return false;
+  }
+  // Every match starts with "TAVO" and the serial number; the time follows.
+  const std::size_t head = kPrefix.size() + serial.size();
+  const auto stamp = [head](const std::string& name) { return name.substr(head, kStampLength); };
+  // The names are in ascending order: of equal times the last one wins.
+  auto newest = names.begin();
+  for (auto it = names.begin(); it != names.end(); ++it) {
+    if (stamp(*it) >= stamp(*newest)) {
+      newest = it;
+    }
+  }
+  if (fullPathOut != nullptr) {
+    *fullPathOut = platform::JoinPath(directory, *newest);
+  }
+  if (nameOut != nullptr) {
+    *nameOut = *newest;
+  }
+  return true;
 }
 
 std::vector<int32_t> SectionsToSave(std::string_view exclusionList,

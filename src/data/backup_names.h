@@ -40,6 +40,21 @@ std::string BackupFileName(std::string_view serial, std::string_view timeText, B
 // an optional "_INI", and ".SAV" (case aside).
 platform::NameFilter BackupsOf(std::string serial);
 
+// The backup of the module that a restore by serial number takes: its bare
+// name into nameOut and its path in directory into fullPathOut (either may
+// be null); countOut (may be null) receives how many .SAV backups of the
+// module there are. False when there is none.
+//
+// A directory holds one .SAV per module, except after a backup that was cut
+// short (a power cut, a killed process) after its new file was in place and
+// before the older ones were renamed to .SA_. The newest, by the time in its
+// name, is then the one that holds the module's data of now: restoring the
+// older one would silently bring back parameters the module no longer has.
+// Of two backups made in the same second the later in name order is taken.
+bool FindNewestBackup(std::string_view directory, const std::string& serial,
+                      std::string* fullPathOut, std::string* nameOut,
+                      std::size_t* countOut = nullptr);
+
 // The sections 0 to 41 that the exclusion list leaves, in ascending order.
 // The list is decimal identifiers separated by commas, spaces anywhere
 // ignored; an identifier counts when written exactly as "%d" between two

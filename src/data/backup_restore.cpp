@@ -36,9 +36,14 @@ int32_t ChooseFile(CTATRequest& tat, std::string_view directory, char* fileName,
     return status;
   }
   std::string found;
-  if (!platform::FindFirstMatch(&fullPath, &found, directory, BackupsOf(serial))) {
+  std::size_t count = 0;
+  if (!FindNewestBackup(directory, serial, &fullPath, &found, &count)) {
     tat.Tracef("TAVO:File not found to this serial number (%s)", serial.c_str());
     return TAVOLINK_FILE_ACCESS_ERROR;
+  }
+  if (count > 1) {
+    tat.Tracef("TAVO:%zu backups of this serial number, an interrupted backup: the newest is taken",
+               count);
   }
   if (fileName != nullptr) {
     std::memcpy(fileName, found.c_str(), found.size() + 1);

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 
 #include "download/downloader.h"
@@ -33,6 +34,11 @@ class CChannel : public CLinkBase {
   // --- slot binding and settings (channel.cpp) -----------------------------
   void SetThreadIndex(int32_t index);
   void SetConfigFile(CConfigFile* config);
+  // The manager's lock that makes binding a slot one step: Close frees the
+  // slot under it, so that a binding on another thread, which looks at
+  // every slot, sees this one either bound or free. Null: no lock (a
+  // channel on its own).
+  void SetBindingLock(std::mutex* lock) { bindingLock_ = lock; }
   // The first pass of a binding: nothing when this slot is not bound to the
   // port (an unbound slot included); 3 while the port is held; otherwise the
   // slot is bound anew with the new rate and the result is 1.
@@ -118,6 +124,8 @@ class CChannel : public CLinkBase {
   CServiceGateway service;
 
  private:
+  std::mutex* bindingLock_ = nullptr;
+
   // The reads shared by CheckModule and DetectModule, then CloseSession.
   int32_t ReadIdentityAndClose(char* imeiOut, char* serialOut, char* text14Out,
                                uint16_t* value16Out, char* text8Out);

@@ -27,8 +27,9 @@ int32_t CChannel::DownloadSoftware(const char* softwareFile, const char* loaderF
     if (status != TAVOLINK_OK) {
       return status;
     }
-    // The per-thread factor of the staggered waits is this slot's own index.
-    downloader.threadIndex = threadIndex;
+    // The per-thread factor of the staggered waits is this slot's own index,
+    // which the downloader was given with the slot (SetThreadIndex); it is
+    // not written again here, where another thread's abort may be reading it.
     return downloader.Download(softwareFile, loaderFile, preFrame, run);
   });
 }

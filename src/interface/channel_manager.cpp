@@ -11,6 +11,7 @@ CChannelManager::CChannelManager() {
   configFile_.Open("TavoLink2.Ini");
   for (CChannel& channel : channels_) {
     channel.SetConfigFile(&configFile_);
+    channel.SetBindingLock(&initLock_);
   }
 }
 

@@ -41,6 +41,10 @@ int32_t CChannel::Close() {
   }
   Trace("Close");
   CloseSession();
+  std::unique_lock<std::mutex> binding;
+  if (bindingLock_ != nullptr) {
+    binding = std::unique_lock<std::mutex>(*bindingLock_);
+  }
   if (serial.IsOpen()) {
     Trace("Close error : COM Port could be used by Download part...");
     return TAVOLINK_COM_PORT_IN_USE;

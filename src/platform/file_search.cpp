@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -151,15 +152,27 @@ bool RenameMatches(std::string_view directory, const NameFilter& filter,
   // The whole list is taken before the first rename, so a renamed file can
   // never come round again in the same pass.
   const std::vector<std::string> names = ListMatches(directory, filter);
+  bool renamed = false;
   for (const std::string& name : names) {
     if (name == keep) {
       continue;
     }
+    renamed = true;
     const std::string from = JoinPath(directory, name);
     const std::string to = JoinPath(directory, ReplaceExtension(name, newExtension));
     // rename(2) replaces an existing target atomically; a failure leaves
     // this file where it was and the others are still renamed.
     static_cast<void>(std::rename(from.c_str(), to.c_str()));
+  }
+  // The renames only last a power cut once the directory is on disk: until
+  // then the file system may bring an older backup back under its .SAV name
+  // beside the newer one.
+  if (renamed) {
+    const int dir = ::open(std::string(directory).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+      static_cast<void>(::fsync(dir));
+      ::close(dir);
+    }
   }
   return !names.empty();
 }

@@ -49,8 +49,9 @@ bool FindFirstMatch(std::string* fullPathOut, std::string* nameOut, std::string_
 std::string ReplaceExtension(std::string_view name, std::string_view newExtension);
 
 // Renames every match, except the name keep, to ReplaceExtension(match,
-// newExtension), replacing a file of that name. A failing rename is skipped;
-// the others still happen. False when nothing matched.
+// newExtension), replacing a file of that name, then flushes the directory
+// to disk. A failing rename is skipped; the others still happen. False when
+// nothing matched.
 bool RenameMatches(std::string_view directory, const NameFilter& filter,
                    std::string_view newExtension, std::string_view keep = {});
 

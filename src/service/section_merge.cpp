@@ -96,7 +96,7 @@ int32_t RestoreSection37(CTATRequest& tat, std::string_view directory, uint8_t* 
   }
   std::string path;
   std::string name;
-  if (!platform::FindFirstMatch(&path, &name, directory, data::BackupsOf(serial))) {
+  if (!data::FindNewestBackup(directory, serial, &path, &name)) {
     tat.Tracef("TAVO:File not found to this serial number (%s)", serial.c_str());
     return TAVOLINK_FILE_ACCESS_ERROR;
   }

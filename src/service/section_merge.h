@@ -48,7 +48,7 @@ int32_t MergeSavedSection(const std::string& path, std::span<uint8_t> image,
                           std::span<const MergeRange> ranges);
 
 // Reads the module's section 37, merges the ranges of its generation from
-// the module's first backup in directory (found by its serial number) and
+// the module's backup in directory (FindNewestBackup of its serial number) and
 // writes it back. The backup's bare name goes to block (at most size bytes,
 // cut and zero-terminated when it does not fit). 1; the session's status;
 // 17 no backup of this module; the merge's status (nothing is written then).

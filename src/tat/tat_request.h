@@ -179,7 +179,8 @@ class CTATRequest : public CLinkBase {
   int32_t openDelay = kDefaultOpenDelay;
   int32_t requestDelay = kDefaultRequestDelay;
   int32_t retryDelay = kDefaultRetryDelay;
-  bool sessionOpen = false;
+  // Cleared by CloseSession, which the host may call from another thread.
+  std::atomic<bool> sessionOpen{false};
   // Read by the detection loop, cleared by StopDetection from another thread.
   std::atomic<bool> detecting{false};
   std::vector<uint8_t> sectionBuffer;

@@ -100,9 +100,12 @@ void CTATRequest::EndSession() {
   // Nothing is sent: a module left in TAT mode answers the probe of the
   // next opening, which then skips the whole AT greeting.
   Trace("TAT:CloseSession");
+  // The host may end the session from another thread while this slot's own
+  // thread is in a request (CloseSession during a detection, a check or a
+  // backup): closing the port is safe from any thread and makes that request
+  // fail at once. The section copy is left alone: the request may be
+  // writing it, and the next read replaces it.
   serialPort->Close();
-  sectionBuffer.clear();
-  sectionBuffer.shrink_to_fit();
   sessionOpen = false;
 }
 

@@ -232,6 +232,35 @@ TEST_F(Backup, SerialNumbersAreUsedLiterallyOrRefusedBeforeAnyFileIsTouched) {
   }
 }
 
+// A save cut short between putting its file in place and moving the older
+// backups aside leaves two .SAV of one module: the newest holds the module's
+// data of now, whatever the order or case of the names.
+TEST_F(Backup, ARestoreBySerialNumberTakesTheNewestOfSeveralBackups) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  const std::string sn = Serial();
+  const struct {
+    std::vector<std::string> names;
+    std::string taken;
+  } cases[] = {
+      {{"_20140101_101010.SAV", "_20150101_101010.SAV"}, "_20150101_101010.SAV"},
+      {{"_20150101_101010.SAV", "_20150101_101010_INI.SAV"}, "_20150101_101010_INI.SAV"},
+      {{"_20140101_101010.SAV", "_20150101_101010.SAV", "_20160101_000000_ini.sav"},
+       "_20160101_000000_ini.sav"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    for (const std::string& name : c.names) dir.Write("TAVO" + sn + name, SavOf(Core(), {13}));
+    dir.Write("tavo" + sn + "_20140101_000000.sav", SavOf(Core(), {13}));  // lower case sorts last
+    char found[TAVOLINK_FILE_NAME_BUFFER_SIZE] = {};
+    TraceLog::Instance().Clear();
+    EXPECT_EQ(tavolink_RestoreParameters(dir.Path().c_str(), found, 0, slot_), TAVOLINK_OK);
+    EXPECT_EQ(std::string(found), "TAVO" + sn + c.taken);
+    EXPECT_EQ(TraceLog::Instance().CountPrefix("TAVO:" + std::to_string(c.names.size() + 1) +
+                                               " backups of this serial number"),
+              1u);
+  }
+}
+
 TEST_F(Backup, ClassMasksChooseTheSectionsRestored) {
   struct Case {
     uint32_t mask;
