@@ -245,13 +245,11 @@ void Define(CLI::App& app, ProgramOptions& o) {
   Faults& f = o.faults;
   LoaderFaults& lf = o.faults.loader;
   const auto text = [&app](const char* name, const char* type, const char* group, const char* help,
-                           std::function<void(const std::string&)> apply) {
-    return app.add_option_function<std::string>(name, std::move(apply), help)
-        ->type_name(type)
-        ->group(group);
+                           const std::function<void(const std::string&)>& apply) {
+    return app.add_option_function<std::string>(name, apply, help)->type_name(type)->group(group);
   };
   const auto repeated = [&app](const char* name, const char* type, const char* help,
-                               std::function<void(const std::string&)> apply) {
+                               const std::function<void(const std::string&)>& apply) {
     return app
         .add_option_function<std::vector<std::string>>(
             name,

@@ -82,6 +82,7 @@ class Module {
 
   Module(const Module&) = delete;
   Module& operator=(const Module&) = delete;
+  ~Module() = default;
 
   // Bytes from the host, received at nowMs. Output that fell due before nowMs
   // comes first.

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <thread>
 
 #include "tavosim/pty_module.h"
 #include "tools/tool_run.h"
@@ -254,6 +256,11 @@ TEST(ToolData, ServiceCallsAndRestart) {
                 [&](const json& d) { EXPECT_EQ(d["hex"], HexOf(image)); }},
                {{"restart"}, [](const json& d) { EXPECT_EQ(d["restarted"], true); }},
            });
+  // The tool exits once the request is written; the module's thread takes
+  // it a moment later.
+  for (int i = 0; i < 200 && s.Core().GetStats().restarts == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   EXPECT_EQ(s.Core().GetStats().restarts, 1);
 }
 

@@ -9,7 +9,9 @@ namespace tool {
 
 Bytes ReadBinaryFile(const std::string& path, size_t maxBytes) {
   std::ifstream file(path, std::ios::binary);
-  if (!file) throw UsageProblem(path + ": cannot be read");
+  if (!file) {
+    throw UsageProblem(path + ": cannot be read");
+  }
   Bytes bytes;
   char buffer[4096];
   while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
@@ -18,7 +20,9 @@ Bytes ReadBinaryFile(const std::string& path, size_t maxBytes) {
       throw UsageProblem(path + ": more than " + std::to_string(maxBytes) + " bytes");
     }
   }
-  if (file.bad()) throw UsageProblem(path + ": cannot be read");
+  if (file.bad()) {
+    throw UsageProblem(path + ": cannot be read");
+  }
   return bytes;
 }
 
@@ -27,15 +31,21 @@ void WriteBinaryFile(const std::string& path, const Bytes& bytes) {
   file.write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
   file.close();
-  if (!file) throw UsageProblem(path + ": cannot be written");
+  if (!file) {
+    throw UsageProblem(path + ": cannot be written");
+  }
 }
 
 bool ParseHexBytes(const std::string& text, Bytes& out) {
   out.clear();
   int high = -1;
   for (const char c : text) {
-    if (c == ' ') continue;
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    if (c == ' ') {
+      continue;
+    }
+    if (!std::isxdigit(static_cast<unsigned char>(c))) {
+      return false;
+    }
     const int digit = std::isdigit(static_cast<unsigned char>(c))
                           ? c - '0'
                           : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
@@ -52,14 +62,20 @@ bool ParseHexBytes(const std::string& text, Bytes& out) {
 bool ParseNumber(const std::string& text, uint64_t max, uint64_t& out) {
   const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
   const std::string digits = hex ? text.substr(2) : text;
-  if (digits.empty() || digits.size() > 16) return false;
+  if (digits.empty() || digits.size() > 16) {
+    return false;
+  }
   out = 0;
   for (const char c : digits) {
     const auto u = static_cast<unsigned char>(c);
-    if (hex ? !std::isxdigit(u) : !std::isdigit(u)) return false;
+    if (hex ? !std::isxdigit(u) : !std::isdigit(u)) {
+      return false;
+    }
     const uint64_t digit = std::isdigit(u) ? u - '0' : std::tolower(u) - 'a' + 10;
     out = out * (hex ? 16 : 10) + digit;
-    if (out > max) return false;
+    if (out > max) {
+      return false;
+    }
   }
   return true;
 }
@@ -85,7 +101,9 @@ std::vector<std::string> DumpLines(const Bytes& bytes) {
         line += "   ";
       }
     }
-    lines.push_back(line + "  " + ascii);
+    line += "  ";
+    line += ascii;
+    lines.push_back(line);
   }
   return lines;
 }
@@ -100,11 +118,15 @@ int Guarded(Context& ctx, const std::function<int()>& work) {
 }
 
 void AddHex(const Context& ctx, Json& result, const Bytes& bytes) {
-  if (ctx.out.json) result["hex"] = Hex(bytes.data(), bytes.size());
+  if (ctx.out.json) {
+    result["hex"] = Hex(bytes.data(), bytes.size());
+  }
 }
 
 void ShowDump(const Context& ctx, const Bytes& bytes) {
-  for (const std::string& line : DumpLines(bytes)) ctx.out.Note(line);
+  for (const std::string& line : DumpLines(bytes)) {
+    ctx.out.Note(line);
+  }
 }
 
 }  // namespace tool

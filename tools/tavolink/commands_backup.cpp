@@ -32,7 +32,9 @@ const CLI::Validator kSectionList(
                                !ParseNumber(piece, kLastSection, id))) {
           return "section numbers 0 to 41 separated by commas, such as 3,5,22: '" + text + "'";
         }
-        if (!piece.empty()) plain += (plain.empty() ? "" : ",") + std::to_string(id);
+        if (!piece.empty()) {
+          plain += (plain.empty() ? "" : ",") + std::to_string(id);
+        }
         start = end + 1;
       }
       text = plain;
@@ -149,7 +151,9 @@ void AddBackupCommands(CLI::App& app, Context& ctx) {
       const auto size = std::filesystem::file_size(*script, error);
       const int32_t status = tavolink_WriteParameterFile(script->c_str(), slot.Index());
       result["script"] = *script;
-      if (!error) result["records"] = size / 16;
+      if (!error) {
+        result["records"] = size / 16;
+      }
       return status;
     });
   });

@@ -12,7 +12,9 @@
 namespace tool {
 
 void AttachVerbose(const Context& ctx, PortRun& run) {
-  if (!ctx.options.verbose) return;
+  if (!ctx.options.verbose) {
+    return;
+  }
   const std::string tag = "[COM" + std::to_string(run.Port().com) + "] ";
   std::FILE* err = ctx.out.err;
   run.onTrace = [tag, err](const std::string& line) {
@@ -35,10 +37,16 @@ int RunOnFirstPort(Context& ctx, bool session,
   if (status == TAVOLINK_OK && session) {
     std::string softwareId;
     status = slot.OpenSession(&softwareId);
-    if (status == TAVOLINK_OK) result["software"] = softwareId;
+    if (status == TAVOLINK_OK) {
+      result["software"] = softwareId;
+    }
   }
-  if (status == TAVOLINK_OK) status = body(slot, result);
-  if (status != TAVOLINK_OK) return ReportFailure(ctx, run, status);
+  if (status == TAVOLINK_OK) {
+    status = body(slot, result);
+  }
+  if (status != TAVOLINK_OK) {
+    return ReportFailure(ctx, run, status);
+  }
   ctx.out.Result(result);
   return 0;
 }
@@ -60,10 +68,14 @@ void AddBasicCommands(CLI::App& app, Context& ctx) {
     const std::string message = StatusMessage(*number, ctx.Language());
     // An explanation that looks at a port's device is given when it fails.
     PortRef port = ctx.FirstPort();
-    if (ctx.options.ports.empty()) port.device = "the module's port";
+    if (ctx.options.ports.empty()) {
+      port.device = "the module's port";
+    }
     const std::string explanation = *number == 4 ? "" : Explain(*number, port, {});
     Json result = {{"status", *number}, {"message", message}};
-    if (!explanation.empty()) result["explanation"] = explanation;
+    if (!explanation.empty()) {
+      result["explanation"] = explanation;
+    }
     ctx.out.Result(result);
     ctx.exitCode = 0;
   });
@@ -75,7 +87,9 @@ void AddBasicCommands(CLI::App& app, Context& ctx) {
       Identity id;
       const int32_t status = tavolink_CheckModule(id.software, id.imei, id.serial, id.text14,
                                                   &id.value16, id.text8, slot.Index());
-      if (status == TAVOLINK_OK) id.AddTo(result);
+      if (status == TAVOLINK_OK) {
+        id.AddTo(result);
+      }
       return status;
     });
   });

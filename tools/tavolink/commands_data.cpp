@@ -32,12 +32,16 @@ int ReadSectionCommand(Context& ctx, const SectionOptions& o) {
   const int code = RunOnFirstPort(ctx, true, [&](Slot& slot, Json& result) {
     Bytes image;
     const int32_t status = ReadSection(slot.Index(), static_cast<uint16_t>(o.id), image);
-    if (status != TAVOLINK_OK) return status;
+    if (status != TAVOLINK_OK) {
+      return status;
+    }
     const size_t skip = o.part ? std::min(kSectionHeader, image.size()) : 0;
     const Bytes bytes(image.begin() + static_cast<std::ptrdiff_t>(skip), image.end());
     result["section"] = o.id;
     result["size"] = bytes.size();
-    if (image.size() >= kSectionHeader) result["version"] = image[1];
+    if (image.size() >= kSectionHeader) {
+      result["version"] = image[1];
+    }
     if (!o.file.empty()) {
       WriteBinaryFile(o.file, bytes);
       result["file"] = o.file;
@@ -47,7 +51,9 @@ int ReadSectionCommand(Context& ctx, const SectionOptions& o) {
     }
     return status;
   });
-  if (code == 0) ShowDump(ctx, shown);
+  if (code == 0) {
+    ShowDump(ctx, shown);
+  }
   return code;
 }
 
@@ -112,7 +118,9 @@ struct RecordOptions {
 // Offsets of the production record's fields.
 void DescribeProduction(const Bytes& r, Json& result) {
   uint16_t xorWords = 0;
-  for (size_t at = 0; at < 82; at += 2) xorWords ^= Le16(&r[at]);
+  for (size_t at = 0; at < 82; at += 2) {
+    xorWords ^= Le16(&r[at]);
+  }
   result["firstWord"] = Le16(&r[0]);
   result["text14"] = FieldText(reinterpret_cast<const char*>(&r[26]), 14);
   result["text8"] = FieldText(reinterpret_cast<const char*>(&r[54]), 8);
@@ -133,13 +141,19 @@ int RecordCommand(Context& ctx, const RecordKind& kind, const RecordOptions& o) 
   const int code = RunOnFirstPort(ctx, true, [&](Slot& slot, Json& result) {
     if (!o.write.empty()) {
       const int32_t status = kind.write(record.data(), slot.Index());
-      if (status != TAVOLINK_OK) return status;
+      if (status != TAVOLINK_OK) {
+        return status;
+      }
       result["written"] = o.write;
     }
     record.assign(kind.size, 0);
     const int32_t status = kind.read(record.data(), slot.Index());
-    if (status != TAVOLINK_OK) return status;
-    if (kind.describe != nullptr) kind.describe(record, result);
+    if (status != TAVOLINK_OK) {
+      return status;
+    }
+    if (kind.describe != nullptr) {
+      kind.describe(record, result);
+    }
     if (!o.output.empty()) {
       WriteBinaryFile(o.output, record);
       result["file"] = o.output;
@@ -147,7 +161,9 @@ int RecordCommand(Context& ctx, const RecordKind& kind, const RecordOptions& o) 
     AddHex(ctx, result, record);
     return status;
   });
-  if (code == 0) ShowDump(ctx, record);
+  if (code == 0) {
+    ShowDump(ctx, record);
+  }
   return code;
 }
 

@@ -24,7 +24,9 @@ int ImeiCheckDigit(const std::string& digits) {
   int sum = 0;
   for (size_t i = 0; i < 14; ++i) {
     int d = digits[i] - '0';
-    if (i % 2 == 1) d = d * 2 > 9 ? d * 2 - 9 : d * 2;
+    if (i % 2 == 1) {
+      d = d * 2 > 9 ? d * 2 - 9 : d * 2;
+    }
     sum += d;
   }
   return (10 - sum % 10) % 10;
@@ -94,7 +96,9 @@ int Detect(Context& ctx, const DetectOptions& o) {
     ctx.out.Error("detection stopped");
     return kExitInterrupted;
   }
-  if (status != TAVOLINK_OK) return ReportFailure(ctx, run, status);
+  if (status != TAVOLINK_OK) {
+    return ReportFailure(ctx, run, status);
+  }
   ctx.out.Result(result);
   return 0;
 }
@@ -126,7 +130,9 @@ void AddModuleCommands(CLI::App& app, Context& ctx) {
     ctx.exitCode = RunOnFirstPort(ctx, true, [written](Slot& slot, Json& result) {
       if (!written->empty()) {
         const int32_t status = tavolink_WriteIMEI(written->c_str(), slot.Index());
-        if (status != TAVOLINK_OK) return status;
+        if (status != TAVOLINK_OK) {
+          return status;
+        }
         result["written"] = *written;
       }
       char text[TAVOLINK_IMEI_BUFFER_SIZE] = "";

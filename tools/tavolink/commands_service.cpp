@@ -62,10 +62,13 @@ Service FindService(const std::string& given) {
   const bool prefixed = given.rfind("0x", 0) == 0 || given.rfind("0X", 0) == 0;
   const bool isCode = ParseNumber(prefixed ? given : "0x" + given, 0xFFFFFFFF, code) && code != 0;
   for (const Service& s : kServices) {
-    if (given == s.name || (isCode && code == s.code)) return s;
+    if (given == s.name || (isCode && code == s.code)) {
+      return s;
+    }
   }
-  if (!isCode)
+  if (!isCode) {
     throw UsageProblem("service " + given + ": give a service name or a 32-bit hex code");
+  }
   if (code == TAVOLINK_SERVICE_CODE_WRITE_SECTION || code == TAVOLINK_SERVICE_CODE_SET_SERIAL_SPY ||
       code == TAVOLINK_SERVICE_CODE_RUN || code == TAVOLINK_SERVICE_CODE_STATUS) {
     throw UsageProblem("service " + given +
@@ -77,8 +80,12 @@ Service FindService(const std::string& given) {
 
 // The room to give: --room, else the service's own.
 size_t Room(const Service& service, const Bytes& params, size_t given) {
-  if (given != 0) return given;
-  if (service.room != kRoomOfCount) return service.room;
+  if (given != 0) {
+    return given;
+  }
+  if (service.room != kRoomOfCount) {
+    return service.room;
+  }
   return params.size() >= 6 ? std::max<size_t>(params[4] | params[5] << 8, 5) : 5;
 }
 
@@ -109,7 +116,9 @@ int ServiceCommand(Context& ctx, const ServiceOptions& o) {
     AddHex(ctx, result, output);
     return status;
   });
-  if (exit == 0) ShowDump(ctx, output);
+  if (exit == 0) {
+    ShowDump(ctx, output);
+  }
   return exit;
 }
 
@@ -118,7 +127,9 @@ int ServiceCommand(Context& ctx, const ServiceOptions& o) {
 void AddServiceCommand(CLI::App& app, Context& ctx) {
   auto o = std::make_shared<ServiceOptions>();
   std::string names;
-  for (const Service& s : kServices) names += std::string("\n  ") + s.name + ": " + s.params;
+  for (const Service& s : kServices) {
+    names += std::string("\n  ") + s.name + ": " + s.params;
+  }
   auto* service = app.add_subcommand(
       "service",
       "For experts: one raw call of the library's service gateway; prints the detailed status "

@@ -36,7 +36,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr uint32_t kNewSoftwareWord = 0x01000200;
-constexpr size_t kSoftwareBytes = 256 * 1024;
+constexpr size_t kSoftwareBytes = size_t{256} * 1024;
 constexpr int32_t kDownloadBaud = 921600;
 constexpr const char* kNewImei = "35693803564380";
 constexpr uint16_t kNewValue16 = 0x0203;
@@ -103,7 +103,9 @@ std::unique_ptr<tavosim::PtyModule> StartModule() {
   line.emulateLineSpeed = true;
   line.chunkSize = tavosim::LinePacer::kUsbChunk;
   auto module = std::make_unique<tavosim::PtyModule>(config, line);
-  if (!module->Start()) return nullptr;
+  if (!module->Start()) {
+    return nullptr;
+  }
   return module;
 }
 
@@ -117,13 +119,21 @@ struct Snapshot {
 int32_t TakeSnapshot(const Context& ctx, PortRun& run, Snapshot& snap) {
   Slot slot(ctx.options, run);
   int32_t status = slot.Status();
-  if (status == TAVOLINK_OK) status = slot.OpenSession(&snap.software);
+  if (status == TAVOLINK_OK) {
+    status = slot.OpenSession(&snap.software);
+  }
   char imei[TAVOLINK_IMEI_BUFFER_SIZE] = "";
   char serial[TAVOLINK_SERIAL_NUMBER_BUFFER_SIZE] = "";
   uint8_t record[TAVOLINK_PRODUCTION_INFO_SIZE] = {};
-  if (status == TAVOLINK_OK) status = tavolink_ReadIMEI(imei, slot.Index());
-  if (status == TAVOLINK_OK) status = tavolink_ReadSerialNumber(serial, slot.Index());
-  if (status == TAVOLINK_OK) status = tavolink_ReadProductionInfos(record, slot.Index());
+  if (status == TAVOLINK_OK) {
+    status = tavolink_ReadIMEI(imei, slot.Index());
+  }
+  if (status == TAVOLINK_OK) {
+    status = tavolink_ReadSerialNumber(serial, slot.Index());
+  }
+  if (status == TAVOLINK_OK) {
+    status = tavolink_ReadProductionInfos(record, slot.Index());
+  }
   snap.imei = imei;
   snap.serial = serial;
   snap.value16 = static_cast<uint16_t>(record[80] | record[81] << 8);
@@ -211,10 +221,14 @@ void PrintTable(const Context& ctx, const Json& rows) {
 // The road itself, in the work directory.
 int RunDemo(Context& ctx, Json& result) {
   std::vector<uint8_t> loader(512);
-  for (size_t i = 0; i < loader.size(); ++i) loader[i] = static_cast<uint8_t>(i * 37 + 11);
+  for (size_t i = 0; i < loader.size(); ++i) {
+    loader[i] = static_cast<uint8_t>(i * 37 + 11);
+  }
   WriteFile("loader.hex", IntelHex(loader));
   std::string software(kSoftwareBytes, '\0');
-  for (size_t i = 0; i < software.size(); ++i) software[i] = static_cast<char>((i * 131) >> 3);
+  for (size_t i = 0; i < software.size(); ++i) {
+    software[i] = static_cast<char>((i * 131) >> 3);
+  }
   WriteFile("software.cla", software);
   WriteFile("TavoLink2.Ini", kUpgradeChains);
   fs::create_directory("backups");
@@ -249,16 +263,24 @@ int RunDemo(Context& ctx, Json& result) {
                                      nullptr, nullptr, slot.Index());
     }
   }
-  if (status != TAVOLINK_OK) return ReportFailure(ctx, run, status);
+  if (status != TAVOLINK_OK) {
+    return ReportFailure(ctx, run, status);
+  }
   result["detect"] = {{"baud", baud}, {"software", id}};
-  if (!ctx.out.json) ctx.out.Result(result["detect"]);
+  if (!ctx.out.json) {
+    ctx.out.Result(result["detect"]);
+  }
 
   ctx.out.Note("\n== 2/5 info: what the module is and holds");
   Snapshot before;
   status = TakeSnapshot(ctx, run, before);
-  if (status != TAVOLINK_OK) return ReportFailure(ctx, run, status);
+  if (status != TAVOLINK_OK) {
+    return ReportFailure(ctx, run, status);
+  }
   result["before"] = SnapshotJson(before);
-  if (!ctx.out.json) ctx.out.Result(result["before"]);
+  if (!ctx.out.json) {
+    ctx.out.Result(result["before"]);
+  }
 
   ctx.out.Note(
       "\n== 3/5 update: backup, new software at " + std::to_string(kDownloadBaud) +
@@ -274,15 +296,23 @@ int RunDemo(Context& ctx, Json& result) {
   job.value16 = kNewValue16;
   job.waitSeconds = kStartSeconds;
   const std::optional<FlashRun> flashed = Flash(ctx, job);
-  if (!flashed) return 2;
-  if (const int code = ReportFlash(ctx, job, *flashed); code != 0) return code;
+  if (!flashed) {
+    return 2;
+  }
+  if (const int code = ReportFlash(ctx, job, *flashed); code != 0) {
+    return code;
+  }
 
   ctx.out.Note("\n== 4/5 info again");
   Snapshot after;
   status = TakeSnapshot(ctx, run, after);
-  if (status != TAVOLINK_OK) return ReportFailure(ctx, run, status);
+  if (status != TAVOLINK_OK) {
+    return ReportFailure(ctx, run, status);
+  }
   result["after"] = SnapshotJson(after);
-  if (!ctx.out.json) ctx.out.Result(result["after"]);
+  if (!ctx.out.json) {
+    ctx.out.Result(result["after"]);
+  }
 
   ctx.out.Note("\n== 5/5 what changed");
   result["changes"] = ChangeTable(before, after);
@@ -299,11 +329,16 @@ int Relaunch(const Context& ctx) {
   }
   std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
   std::vector<std::string> args;
-  for (std::string arg; std::getline(cmdline, arg, '\0');) args.push_back(arg);
+  for (std::string arg; std::getline(cmdline, arg, '\0');) {
+    args.push_back(arg);
+  }
   args.push_back("--work-dir");
   args.push_back(pattern);
   std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.reserve(args.size() + 1);
+  for (std::string& arg : args) {
+    argv.push_back(arg.data());
+  }
   argv.push_back(nullptr);
   std::fflush(nullptr);
   ::execv("/proc/self/exe", argv.data());

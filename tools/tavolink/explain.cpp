@@ -15,7 +15,9 @@ namespace {
 
 // Why a port cannot be opened, found by trying it the way the library does.
 std::string PortProblem(const PortRef& port) {
-  if (port.device.empty()) return "no device is mapped to COM" + std::to_string(port.com) + ".";
+  if (port.device.empty()) {
+    return "no device is mapped to COM" + std::to_string(port.com) + ".";
+  }
   struct stat st {};
   if (::stat(port.device.c_str(), &st) != 0) {
     return port.device +
@@ -67,11 +69,14 @@ std::string Explain(int32_t status, const PortRef& port,
       std::string reason;
       const std::string prefix = "COM" + std::to_string(port.com) + ": ";
       for (const std::string& line : recentTrace) {
-        if (line.rfind(prefix, 0) == 0) reason = line.substr(prefix.size());
+        if (line.rfind(prefix, 0) == 0) {
+          reason = line.substr(prefix.size());
+        }
       }
       std::string problem = PortProblem(port);
-      if (problem.empty())
+      if (problem.empty()) {
         problem = reason.empty() ? port.device + " could not be opened." : reason;
+      }
       return problem;
     }
     case 5:

@@ -41,7 +41,9 @@ class AbortGate {
   // Claims the abort of the running download, once.
   bool Claim() {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (!inDownload_ || aborting_ || aborted_) return false;
+    if (!inDownload_ || aborting_ || aborted_) {
+      return false;
+    }
     aborting_ = true;
     return true;
   }
@@ -64,8 +66,12 @@ class AbortGate {
 
 bool StartsWith(const std::string& text, const char* prefix, std::string* rest = nullptr) {
   const size_t n = std::char_traits<char>::length(prefix);
-  if (text.compare(0, n, prefix) != 0) return false;
-  if (rest != nullptr) *rest = text.substr(n);
+  if (text.compare(0, n, prefix) != 0) {
+    return false;
+  }
+  if (rest != nullptr) {
+    *rest = text.substr(n);
+  }
   return true;
 }
 
@@ -77,10 +83,16 @@ void FlashPort(const Context& ctx, const FlashJob& job, const uint8_t (*digest)[
   PortRun run(outcome.port);
   const std::string tag = "[COM" + std::to_string(outcome.port.com) + "] ";
   run.onTrace = [&](const std::string& line) {
-    if (ctx.options.verbose) board.Message(tag + line);
+    if (ctx.options.verbose) {
+      board.Message(tag + line);
+    }
     // The library names the update's later steps only in its trace.
-    if (StartsWith(line, "Old Software Version : ", &outcome.softwareBefore)) return;
-    if (StartsWith(line, "Loader is checking software")) outcome.digestChecked = true;
+    if (StartsWith(line, "Old Software Version : ", &outcome.softwareBefore)) {
+      return;
+    }
+    if (StartsWith(line, "Loader is checking software")) {
+      outcome.digestChecked = true;
+    }
     if (StartsWith(line, "DownloadSoftwareFull : Waiting")) {
       gate.Leave();
       board.SetStep(index, Step::kNewSoftware);
@@ -90,19 +102,27 @@ void FlashPort(const Context& ctx, const FlashJob& job, const uint8_t (*digest)[
     }
   };
   run.onProgress = [&](uint32_t code, intptr_t value) {
-    if (code == 2) gate.Enter();
+    if (code == 2) {
+      gate.Enter();
+    }
     board.Progress(index, code, value);
   };
 
   // A download's rate is the slot's Init rate; an update's Init rate is the
   // AT rate of its sessions, and it names the download rate itself.
   GlobalOptions options = ctx.options;
-  if (!job.update) options.baud = job.downloadBaud;
+  if (!job.update) {
+    options.baud = job.downloadBaud;
+  }
   Slot slot(options, run);
   gate.slot = slot.Index();
   int32_t status = slot.Status();
-  if (status == TAVOLINK_OK && digest != nullptr) status = SetDownloadDigest(slot.Index(), *digest);
-  if (status == TAVOLINK_OK && interrupted) status = TAVOLINK_DOWNLOAD_ABORTED;
+  if (status == TAVOLINK_OK && digest != nullptr) {
+    status = SetDownloadDigest(slot.Index(), *digest);
+  }
+  if (status == TAVOLINK_OK && interrupted) {
+    status = TAVOLINK_DOWNLOAD_ABORTED;
+  }
   if (status == TAVOLINK_OK && job.update) {
     char saved[TAVOLINK_FILE_NAME_BUFFER_SIZE] = "";
     const uint16_t value16 = job.value16.value_or(0);
@@ -137,10 +157,14 @@ std::string Seconds(double seconds) {
 
 // Plain words for the statuses a download ends with, beyond the port's.
 std::string DownloadExplanation(int32_t status, const PortOutcome& port, const FlashJob& job) {
-  if (port.inSession) return Explain(status, port.port, port.recentTrace);
+  if (port.inSession) {
+    return Explain(status, port.port, port.recentTrace);
+  }
   switch (status) {
     case TAVOLINK_DOWNLOAD_DETECTION_FAILURE:
-      if (!job.restartFirst && !job.update) break;
+      if (!job.restartFirst && !job.update) {
+        break;
+      }
       return "the module did not restart into its boot code: the restart request reaches only "
              "a module in TAT mode (as a session leaves it). Switch it off and on while the "
              "tool waits for its power-up.";
@@ -170,7 +194,9 @@ std::string DownloadExplanation(int32_t status, const PortOutcome& port, const F
 
 bool FileMd5(const std::string& path, uint8_t (&digest)[16]) {
   std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
+  if (!file) {
+    return false;
+  }
   MD5_CTX context;
   MD5Init(&context);
   char buffer[65536];
@@ -178,7 +204,9 @@ bool FileMd5(const std::string& path, uint8_t (&digest)[16]) {
     MD5Update(&context, reinterpret_cast<const uint8_t*>(buffer),
               static_cast<size_t>(file.gcount()));
   }
-  if (file.bad()) return false;
+  if (file.bad()) {
+    return false;
+  }
   MD5Final(digest, &context);
   return true;
 }
@@ -212,7 +240,9 @@ std::optional<FlashRun> Flash(const Context& ctx, const FlashJob& job) {
   board.Start();
 
   std::vector<std::unique_ptr<AbortGate>> gates;
-  for (size_t i = 0; i < ctx.ports.size(); ++i) gates.push_back(std::make_unique<AbortGate>());
+  for (size_t i = 0; i < ctx.ports.size(); ++i) {
+    gates.push_back(std::make_unique<AbortGate>());
+  }
   std::atomic<bool> interrupted{false};
   std::vector<std::thread> aborts;
   {
@@ -229,7 +259,9 @@ std::optional<FlashRun> Flash(const Context& ctx, const FlashJob& job) {
           // Each abort waits about a second for its download to let go of
           // the port: all of them at once.
           for (auto& gate : gates) {
-            if (!gate->Claim()) continue;
+            if (!gate->Claim()) {
+              continue;
+            }
             aborts.emplace_back([&gate = *gate] {
               tavolink_CloseSession(gate.slot);
               gate.Done();
@@ -244,10 +276,14 @@ std::optional<FlashRun> Flash(const Context& ctx, const FlashJob& job) {
                   result.ports[i]);
       });
     }
-    for (std::thread& worker : workers) worker.join();
+    for (std::thread& worker : workers) {
+      worker.join();
+    }
     result.interrupted = watch.Interrupted();
   }
-  for (std::thread& abort : aborts) abort.join();
+  for (std::thread& abort : aborts) {
+    abort.join();
+  }
   return result;
 }
 
@@ -261,7 +297,9 @@ int ReportFlash(const Context& ctx, const FlashJob& job, const FlashRun& run) {
     entry.update(FailureJson(port.status, StatusMessage(port.status, ctx.Language()),
                              ok ? "" : DownloadExplanation(port.status, port, job)));
     entry["ok"] = ok;
-    if (!ok) entry["aborted"] = port.aborted;
+    if (!ok) {
+      entry["aborted"] = port.aborted;
+    }
     entry["seconds"] = std::round(port.seconds * 10) / 10;
     entry["software_bytes"] = run.softwareBytes;
     entry["bytes_per_second"] = static_cast<uint64_t>(port.bytesPerSecond);
@@ -305,7 +343,9 @@ int ReportFlash(const Context& ctx, const FlashJob& job, const FlashRun& run) {
       ctx.out.Note(line);
     }
   }
-  if (run.interrupted) return 130;
+  if (run.interrupted) {
+    return 130;
+  }
   return failed ? 1 : 0;
 }
 

@@ -37,12 +37,18 @@ void InterruptWatch::Watch() {
     const timespec tick{0, kTickNs};
     if (sigtimedwait(&signals_, nullptr, &tick) > 0) {
       if (interrupted_.exchange(true)) {
-        if (onSecond_) onSecond_();
+        if (onSecond_) {
+          onSecond_();
+        }
         ::_exit(kInterruptedExit);
       }
-      if (onFirst_) onFirst_();
+      if (onFirst_) {
+        onFirst_();
+      }
     }
-    if (interrupted_ && whileInterrupted_) whileInterrupted_();
+    if (interrupted_ && whileInterrupted_) {
+      whileInterrupted_();
+    }
   }
 }
 

@@ -1,5 +1,6 @@
 // tavolink: drives TAVO modules on serial ports from a test station's shell.
 #include <cstdio>
+#include <exception>
 #include <string>
 
 #include "tavolink/commands.h"
@@ -52,9 +53,7 @@ void AddGlobalOptions(CLI::App& app, tool::GlobalOptions& o) {
   app.add_flag("--json", o.json, "machine-readable output on stdout");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   tool::Context ctx;
   CLI::App app{
       "tavolink: identify TAVO modules on serial ports, read and write their IMEI, "
@@ -75,7 +74,9 @@ int main(int argc, char** argv) {
   app.parse_complete_callback([&ctx] {
     ctx.out.json = ctx.options.json;
     std::string error;
-    if (!tool::ResolvePorts(ctx.options.ports, ctx.ports, error)) throw CLI::ValidationError(error);
+    if (!tool::ResolvePorts(ctx.options.ports, ctx.ports, error)) {
+      throw CLI::ValidationError(error);
+    }
   });
   try {
     app.parse(argc, argv);
@@ -84,4 +85,17 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : 2;
   }
   return ctx.exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    // Nothing the tool calls should throw past its commands; if something
+    // does (memory, say), it ends as a failure of the tool, not an abort.
+    std::fprintf(stderr, "tavolink: %s\n", e.what());
+    return 2;
+  }
 }

@@ -4,7 +4,9 @@ namespace tool {
 namespace {
 
 std::string Plain(const Json& value) {
-  if (value.is_string()) return value.get<std::string>();
+  if (value.is_string()) {
+    return value.get<std::string>();
+  }
   return Dump(value);
 }
 
@@ -12,7 +14,9 @@ void PrintField(std::FILE* out, const std::string& indent, const std::string& na
                 const Json& value) {
   if (value.is_object()) {
     std::fprintf(out, "%s%s:\n", indent.c_str(), name.c_str());
-    for (const auto& [key, inner] : value.items()) PrintField(out, indent + "  ", key, inner);
+    for (const auto& [key, inner] : value.items()) {
+      PrintField(out, indent + "  ", key, inner);
+    }
   } else if (value.is_array()) {
     std::fprintf(out, "%s%s:\n", indent.c_str(), name.c_str());
     for (const Json& item : value) {
@@ -37,7 +41,9 @@ void Output::Result(const Json& result) const {
   if (json) {
     std::fprintf(out, "%s\n", Dump(result, 2).c_str());
   } else if (result.is_object()) {
-    for (const auto& [key, value] : result.items()) PrintField(out, "", key, value);
+    for (const auto& [key, value] : result.items()) {
+      PrintField(out, "", key, value);
+    }
   } else {
     std::fprintf(out, "%s\n", Plain(result).c_str());
   }
@@ -45,14 +51,18 @@ void Output::Result(const Json& result) const {
 }
 
 void Output::Note(const std::string& line) const {
-  if (json) return;
+  if (json) {
+    return;
+  }
   std::fprintf(out, "%s\n", line.c_str());
   std::fflush(out);
 }
 
 Json FailureJson(int32_t status, const std::string& message, const std::string& explanation) {
   Json failure = {{"ok", false}, {"status", status}, {"message", message}};
-  if (!explanation.empty()) failure["explanation"] = explanation;
+  if (!explanation.empty()) {
+    failure["explanation"] = explanation;
+  }
   return failure;
 }
 
@@ -66,7 +76,9 @@ void Output::Failure(const std::string& port, int32_t status, const std::string&
     return;
   }
   std::fprintf(err, "tavolink: %s: status %d: %s\n", port.c_str(), status, message.c_str());
-  if (!explanation.empty()) std::fprintf(err, "  %s\n", explanation.c_str());
+  if (!explanation.empty()) {
+    std::fprintf(err, "  %s\n", explanation.c_str());
+  }
 }
 
 void Output::Error(const std::string& message) const {
@@ -90,7 +102,9 @@ std::string FromCp1252(std::string_view text) {
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     char32_t code = byte;
-    if (byte >= 0x80 && byte < 0xA0) code = kHigh[byte - 0x80] != 0 ? kHigh[byte - 0x80] : 0xFFFD;
+    if (byte >= 0x80 && byte < 0xA0) {
+      code = kHigh[byte - 0x80] != 0 ? kHigh[byte - 0x80] : 0xFFFD;
+    }
     if (code < 0x80) {
       utf8 += static_cast<char>(code);
     } else if (code < 0x800) {

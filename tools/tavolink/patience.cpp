@@ -7,7 +7,9 @@
 namespace tool {
 
 PatienceNote::PatienceNote(std::FILE* err, std::string line, int delayMs) {
-  if (err == nullptr || ::isatty(::fileno(err)) == 0) return;
+  if (err == nullptr || ::isatty(::fileno(err)) == 0) {
+    return;
+  }
   waiter_ = std::thread([this, err, line = std::move(line), delayMs] {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!done_.wait_for(lock, std::chrono::milliseconds(delayMs), [this] { return finished_; })) {
@@ -23,7 +25,9 @@ PatienceNote::~PatienceNote() {
     finished_ = true;
   }
   done_.notify_all();
-  if (waiter_.joinable()) waiter_.join();
+  if (waiter_.joinable()) {
+    waiter_.join();
+  }
 }
 
 }  // namespace tool

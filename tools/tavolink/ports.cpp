@@ -20,10 +20,14 @@ namespace {
 std::vector<std::string> List(const std::string& dir, const std::string& prefix) {
   std::vector<std::string> names;
   DIR* d = ::opendir(dir.c_str());
-  if (d == nullptr) return names;
+  if (d == nullptr) {
+    return names;
+  }
   while (const dirent* e = ::readdir(d)) {
     const std::string name = e->d_name;
-    if (name.rfind(prefix, 0) == 0 && name != "." && name != "..") names.push_back(name);
+    if (name.rfind(prefix, 0) == 0 && name != "." && name != "..") {
+      names.push_back(name);
+    }
   }
   ::closedir(d);
   std::sort(names.begin(), names.end());
@@ -34,7 +38,9 @@ std::vector<std::string> List(const std::string& dir, const std::string& prefix)
 // UART behind them answer TIOCGSERIAL with a known type.
 bool UartPresent(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    return false;
+  }
   serial_struct info{};
   const bool present = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
   ::close(fd);
@@ -47,8 +53,12 @@ std::map<std::string, std::string> ByIdNames() {
   const std::string dir = "/dev/serial/by-id";
   for (const std::string& name : List(dir, "")) {
     char target[PATH_MAX];
-    const std::string link = dir + "/" + name;
-    if (::realpath(link.c_str(), target) != nullptr) names[target] = link;
+    std::string link = dir;
+    link += "/";
+    link += name;
+    if (::realpath(link.c_str(), target) != nullptr) {
+      names[target] = link;
+    }
   }
   return names;
 }
@@ -57,7 +67,9 @@ std::map<std::string, std::string> ByIdNames() {
 // mapped otherwise; a device mapped through TAVOLINK_COM<N> is COM<N>.
 int32_t ComOf(const std::string& device) {
   for (int32_t com = 1; com <= 256; ++com) {
-    if (DeviceOfCom(com) == device) return com;
+    if (DeviceOfCom(com) == device) {
+      return com;
+    }
   }
   return 0;
 }
@@ -75,10 +87,16 @@ void AddPortsCommand(CLI::App& app, Context& ctx) {
       const bool legacy = name.rfind("ttyS", 0) == 0;
       const bool usb = name.rfind("ttyUSB", 0) == 0 || name.rfind("ttyACM", 0) == 0;
       const std::string path = "/dev/" + name;
-      if (!usb && !(legacy && UartPresent(path))) continue;
+      if (!usb && !(legacy && UartPresent(path))) {
+        continue;
+      }
       Json entry = {{"device", path}};
-      if (const int32_t com = ComOf(path); com > 0) entry["com"] = com;
-      if (auto it = byId.find(path); it != byId.end()) entry["by_id"] = it->second;
+      if (const int32_t com = ComOf(path); com > 0) {
+        entry["com"] = com;
+      }
+      if (auto it = byId.find(path); it != byId.end()) {
+        entry["by_id"] = it->second;
+      }
       list.push_back(entry);
     }
     if (ctx.out.json) {
@@ -88,8 +106,12 @@ void AddPortsCommand(CLI::App& app, Context& ctx) {
     } else {
       for (const Json& e : list) {
         std::string line = e["device"].get<std::string>();
-        if (e.contains("com")) line += "  COM" + std::to_string(e["com"].get<int32_t>());
-        if (e.contains("by_id")) line += "  " + e["by_id"].get<std::string>();
+        if (e.contains("com")) {
+          line += "  COM" + std::to_string(e["com"].get<int32_t>());
+        }
+        if (e.contains("by_id")) {
+          line += "  " + e["by_id"].get<std::string>();
+        }
         ctx.out.Note(line);
       }
     }

@@ -25,7 +25,7 @@ std::string KibPerSecond(double rate) {
 }
 
 std::string Duration(double seconds) {
-  const auto s = static_cast<long>(seconds + 0.5);
+  const long s = std::lround(seconds);
   char text[32];
   std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
   return text;
@@ -50,7 +50,9 @@ Step StepOfCode(uint32_t code) {
 
 Board::Style ChooseStyle(bool json, std::FILE* out) {
   using Style = Board::Style;
-  if (json) return Style::kJson;
+  if (json) {
+    return Style::kJson;
+  }
   return ::isatty(::fileno(out)) != 0 ? Style::kLive : Style::kLines;
 }
 
@@ -65,12 +67,16 @@ Board::Board(Style style, std::FILE* out, std::FILE* err, std::vector<std::strin
     lines_.push_back(std::move(line));
   }
   winsize size{};
-  if (::ioctl(::fileno(out_), TIOCGWINSZ, &size) == 0 && size.ws_col > 20) width_ = size.ws_col;
+  if (::ioctl(::fileno(out_), TIOCGWINSZ, &size) == 0 && size.ws_col > 20) {
+    width_ = size.ws_col;
+  }
 }
 
 void Board::Start() {
   const std::lock_guard<std::mutex> lock(mutex_);
-  for (size_t port = 0; port < lines_.size(); ++port) Changed(port, true);
+  for (size_t port = 0; port < lines_.size(); ++port) {
+    Changed(port, true);
+  }
 }
 
 void Board::Progress(size_t port, uint32_t code, intptr_t value) {
@@ -84,7 +90,9 @@ void Board::Progress(size_t port, uint32_t code, intptr_t value) {
     line.percent = step == Step::kLoader ? 0 : -1;
     line.lastPrinted = -1;
   }
-  if (code == 4 || code == 9) line.percent = static_cast<int>(std::clamp<intptr_t>(value, 0, 100));
+  if (code == 4 || code == 9) {
+    line.percent = static_cast<int>(std::clamp<intptr_t>(value, 0, 100));
+  }
   if (code == 8) {
     line.percent = 0;
     line.softwareStart = line.softwareAt = now;
@@ -114,7 +122,9 @@ void Board::Message(const std::string& text) {
     drawn_ = false;
   }
   std::fprintf(err_, "%s\n", text.c_str());
-  if (style_ == Style::kLive) Redraw();
+  if (style_ == Style::kLive) {
+    Redraw();
+  }
   std::fflush(err_);
 }
 
@@ -146,7 +156,9 @@ void Board::Changed(size_t port, bool stepChanged) {
       }
       break;
     case Style::kJson:
-      if (stepChanged || line.percent != line.lastPrinted) PrintJson(line);
+      if (stepChanged || line.percent != line.lastPrinted) {
+        PrintJson(line);
+      }
       break;
   }
   line.lastPrinted = line.percent;
@@ -173,16 +185,22 @@ std::string Board::Render(const Line& line) const {
       }
     }
   }
-  if (!line.note.empty()) text += line.note;
+  if (!line.note.empty()) {
+    text += line.note;
+  }
   return text;
 }
 
 void Board::Redraw() {
-  if (drawn_) std::fprintf(out_, "\033[%zuA", lines_.size());
+  if (drawn_) {
+    std::fprintf(out_, "\033[%zuA", lines_.size());
+  }
   for (const Line& line : lines_) {
     std::string text = Render(line);
     // A line that wraps would throw the cursor arithmetic off.
-    if (text.size() >= width_) text.resize(width_ - 1);
+    if (text.size() >= width_) {
+      text.resize(width_ - 1);
+    }
     std::fprintf(out_, "\r\033[2K%s\n", text.c_str());
   }
   drawn_ = true;
@@ -190,17 +208,23 @@ void Board::Redraw() {
 
 void Board::PrintPlain(const Line& line) {
   std::string text = line.label + ": " + StepName(line.step);
-  if (HasPercent(line.step) && line.percent >= 0) text += " " + Percent(line.percent);
+  if (HasPercent(line.step) && line.percent >= 0) {
+    text += " " + Percent(line.percent);
+  }
   if (line.step == Step::kSoftware && line.softwareBytes > 0) {
     text += " (" + KibPerSecond(Rate(line)) + ")";
   }
-  if (!line.note.empty()) text += " " + line.note;
+  if (!line.note.empty()) {
+    text += " " + line.note;
+  }
   std::fprintf(out_, "%s\n", text.c_str());
 }
 
 void Board::PrintJson(const Line& line) {
   Json event = {{"event", "progress"}, {"port", line.label}, {"step", StepName(line.step)}};
-  if (HasPercent(line.step) && line.percent >= 0) event["percent"] = line.percent;
+  if (HasPercent(line.step) && line.percent >= 0) {
+    event["percent"] = line.percent;
+  }
   if (line.step == Step::kSoftware && line.softwareBytes > 0) {
     const double rate = Rate(line);
     event["bytes_per_second"] = static_cast<uint64_t>(rate);
@@ -209,7 +233,9 @@ void Board::PrintJson(const Line& line) {
       event["seconds_left"] = std::round(left * 10) / 10;
     }
   }
-  if (!line.note.empty()) event["note"] = line.note;
+  if (!line.note.empty()) {
+    event["note"] = line.note;
+  }
   std::fprintf(out_, "%s\n", Dump(event).c_str());
 }
 
