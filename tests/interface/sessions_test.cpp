@@ -119,7 +119,8 @@ TEST(CBoundary, ExceptionBecomesInternalErrorAndTheSlotWorksOn) {
 }
 
 // A port that cannot be opened gives 4, and a trace line names the device
-// and the reason, at each of the two tries.
+// and the reason, at each of the two tries: a module still starting up often
+// answers a moment later, so the channel tries once more after two seconds.
 TEST(PortFailure, TraceSaysWhichDeviceAndWhy) {
   SkipSleepClock clock;  // the 2 s before the second try
   platform::ScopedClock use(clock);
@@ -137,8 +138,11 @@ TEST(PortFailure, TraceSaysWhichDeviceAndWhy) {
     int32_t slot = -1;
     ASSERT_EQ(tavolink_Init(61, 115200, &slot), TAVOLINK_OK);
     tavolink_SetSpy(TraceLog::Window(), TraceLog::kMessage, slot);
+    SkipSleepClock::ForgetSleeps();
     EXPECT_EQ(tavolink_OpenSession(slot), TAVOLINK_COM_PORT_INIT_FAILURE);
     EXPECT_EQ(TraceLog::Instance().Count("COM61: " + path + ": " + why), 2u) << path;
+    EXPECT_EQ(TraceLog::Instance().Count("TavoLink2 OpenSession Retry in 2 seconds ..."), 1u);
+    EXPECT_EQ(SkipSleepClock::SleepsOf(2000), 1);
     EXPECT_EQ(tavolink_Close(slot), TAVOLINK_OK);
     TraceLog::Instance().Clear();
   }
