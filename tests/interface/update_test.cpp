@@ -157,7 +157,8 @@ TEST_F(Update, BacksUpFlashesRestoresThroughTheChainsAndRewritesTheImei) {
 }
 
 // Every failure ends with the port free; once the backup is written it stays,
-// and a later restore by serial number finds it.
+// and a later restore by serial number finds it (the failures of the
+// download itself are the fault matrix's).
 TEST_F(Update, FailuresCloseTheSessionAndKeepTheBackup) {
   const struct {
     const char* what;
@@ -167,9 +168,6 @@ TEST_F(Update, FailuresCloseTheSessionAndKeepTheBackup) {
   } rows[] = {
       {"no backup directory", [](Update& t) { t.backups_.reset(); }, TAVOLINK_FILE_ACCESS_ERROR,
        false},
-      {"flash erase",
-       [](Update& t) { t.Core().EditFaults([](auto& f) { f.loader.eraseFails = true; }); },
-       TAVOLINK_FLASH_ERASE_ERROR, true},
       {"upgrade formula",
        [](Update& t) {
          std::string chains = kChains;
