@@ -109,8 +109,8 @@ TEST_F(Backup, SaveWritesTheSectionsInOrderThenMovesOnlyThisModulesOlderBackupsA
 }
 
 TEST_F(Backup, FailedSavesLeaveEveryEarlierBackupAsItWas) {
-  enum Failure { kMissingDirectory, kSectionRefused, kDiskFull };
-  for (const Failure failure : {kMissingDirectory, kSectionRefused, kDiskFull}) {
+  enum Failure { kMissingDirectory, kDiskFull };
+  for (const Failure failure : {kMissingDirectory, kDiskFull}) {
     SCOPED_TRACE(failure);
     ASSERT_NO_FATAL_FAILURE(Open(EverySection()));
     const std::string sn = Serial();
@@ -120,7 +120,6 @@ TEST_F(Backup, FailedSavesLeaveEveryEarlierBackupAsItWas) {
     rlimit saved{};
     getrlimit(RLIMIT_FSIZE, &saved);
     if (failure == kMissingDirectory) directory += "/missing";
-    if (failure == kSectionRefused) Core().EditFaults([](auto& f) { f.unknownSections = {13}; });
     if (failure == kDiskFull) {
       signal(SIGXFSZ, SIG_IGN);
       rlimit small = saved;
@@ -132,8 +131,7 @@ TEST_F(Backup, FailedSavesLeaveEveryEarlierBackupAsItWas) {
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, SIG_DFL);
 
-    EXPECT_EQ(status,
-              failure == kSectionRefused ? TAVOLINK_REQUEST_TIMEOUT : TAVOLINK_FILE_ACCESS_ERROR);
+    EXPECT_EQ(status, TAVOLINK_FILE_ACCESS_ERROR);
     EXPECT_EQ(std::string(name).rfind("TAVO" + sn + "_", 0), 0u);  // the name is given all the same
     EXPECT_EQ(dir_.Names(), std::set<std::string>{older});
     EXPECT_EQ(dir_.ReadBytes(older), (Bytes{1, 2, 3}));
@@ -359,14 +357,7 @@ TEST_F(Backup, SaveAndRestoreBringBackEveryByteAndAFailingWriteEndsTheRestore) {
   }
   EXPECT_EQ(*Core().CommittedImage(0), before[0]);
 
-  // A section the module does not deliver stops the restore before any write.
-  Core().EditFaults([](auto& f) { f.unknownSections = {41}; });
-  EXPECT_EQ(Restore(found), TAVOLINK_REQUEST_TIMEOUT);
-  EXPECT_TRUE(SectionsWritten(Core()).empty());
-  Core().EditFaults([](auto& f) {
-    f = {};
-    f.refusedWrites = {4};
-  });
+  Core().EditFaults([](auto& f) { f.refusedWrites = {4}; });
   EXPECT_EQ(Restore(found), TAVOLINK_REQUEST_TIMEOUT);
   EXPECT_EQ(SectionsWritten(Core()), (std::vector<int>{0, 3}));
 }

@@ -1,12 +1,11 @@
 // Module data through the exported functions, against a simulated module on
-// a pty: the named sections, the records, the IMEI, section copies, the
-// refusals of the exported functions, and late answers; then the IMEI check
-// digit and text helpers, the restore classes, and the dynamic library that
-// the vault loader opens.
+// a pty: the named sections, the records, the IMEI, section copies and the
+// refusals of the exported functions; then the IMEI check digit and text
+// helpers, the restore classes, and the dynamic library that the vault
+// loader opens.
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "data/imei.h"
@@ -87,7 +86,6 @@ TEST_F(Data, NamedSectionsReadAndWriteTheirPayload) {
     EXPECT_EQ(copySize, 108);
     EXPECT_EQ(Bytes(copy.begin(), copy.end()), *Core().CommittedImage(s.id));
     ASSERT_TRUE(Core().CorruptSectionChecksum(s.id));
-    EXPECT_EQ(s.read(buffer.data(), 100, nullptr, slot_), TAVOLINK_SECTION_CHECKSUM_ERROR);
     copy = {1, 2, 3};
     EXPECT_EQ(data::ReadSectionCopy(Tat(), s.id, copy, nullptr, true),
               TAVOLINK_SECTION_CHECKSUM_ERROR);
@@ -300,44 +298,6 @@ TEST_F(Data, FirstGenerationVaultGetsEightBytes) {
   CVaultLoader::OverrideLibraryName(TAVO_TEST_VAULT_PROBE);
   ASSERT_EQ(tavolink_WriteIMEI("123456789012347", slot_), TAVOLINK_OK);
   EXPECT_EQ(Payload(18)[8], 8);
-}
-
-// A module busy elsewhere answers after the request has timed out. Those
-// late answers sit in the port when the host's next request goes out; taken
-// for its answer, section 18's address would receive section 37's bytes, or
-// a read of section 37 would return section 18's. Fails without the purge
-// before each request.
-TEST_F(Data, LateAnswersNeverPassForTheNextRequestsAnswers) {
-  ASSERT_NO_FATAL_FAILURE(Open());
-  // A read waits up to 100 ms beyond the time-out: the late answers come
-  // after both tries of the request have given up.
-  constexpr uint32_t kLateMs = 400;
-  tavolink_SetTATTimeOut(50, 50, slot_);
-  const Bytes image18 = *Core().SectionImage(18);
-  const Bytes payload37 = Ramp(Payload(37).size(), 0x40, 3);
-  const auto size37 = static_cast<int32_t>(payload37.size());
-  for (const bool write : {true, false}) {
-    SCOPED_TRACE(write ? "write" : "read");
-    Core().EditFaults([&](tavosim::Faults& f) { f.answerDelayMs = kLateMs; });
-    char imei[16];
-    EXPECT_EQ(tavolink_ReadIMEI(imei, slot_), TAVOLINK_REQUEST_TIMEOUT);
-    Core().EditFaults([](tavosim::Faults& f) { f.answerDelayMs = 0; });
-    std::this_thread::sleep_for(std::chrono::milliseconds(kLateMs + 100));  // they arrive
-    Core().ClearRequests();
-    std::vector<uint8_t> back(payload37.size());
-    if (write) {
-      ASSERT_EQ(tavolink_WriteDravelSection(payload37.data(), size37, slot_), TAVOLINK_OK);
-    } else {
-      ASSERT_EQ(tavolink_ReadDravelSection(back.data(), size37, nullptr, slot_), TAVOLINK_OK);
-      EXPECT_EQ(Bytes(back.begin(), back.end()), payload37);
-    }
-    EXPECT_EQ(*Core().SectionImage(18), image18);
-    EXPECT_EQ(Core().ReadMemory(Core().GetSection(18)->address, image18.size()), image18);
-    EXPECT_EQ(tavosim::SectionPayload(*Core().SectionImage(37)), payload37);
-    for (const tavosim::RequestRecord& r : Core().Requests()) {
-      EXPECT_TRUE(r.section == -1 || r.section == 37) << r.section;
-    }
-  }
 }
 
 // --- Helpers of the data layer ---------------------------------------------

@@ -1,13 +1,16 @@
 // The download engine against the simulated boot loader on the virtual
 // clock: the sequence on the wire, the block window, the loader's answers,
-// the waits between the steps, and the line kept busy during the stream.
+// the waits between the steps, and the line kept busy during the stream;
+// then the loader's command bytes and the reading of its version text.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <string>
 
 #include "download/downloader.h"
+#include "download/loader_protocol.h"
 #include "support/sim_device.h"
 #include "support/temp_dir.h"
 #include "support/trace_log.h"
@@ -146,16 +149,14 @@ TEST(Download, SendsTheLoaderThenFlashesTheSoftwareAndRunsIt) {
 TEST(Download, TheBlockWindowWaitsOnlyBeyondItsSize) {
   const struct {
     uint32_t ackEvery;
-    bool noAcks;
     int32_t status;
     double minGapMs;  // the longest pause between blocks lies between these
     double maxGapMs;
   } cases[] = {
-      {127, false, TAVOLINK_OK, 0, 0.5},
-      {128, false, TAVOLINK_OK, 5, 15},
-      {129, false, TAVOLINK_OK, 90, 115},
-      {130, false, TAVOLINK_BLOCK_ACK_ERROR, 90, 115},
-      {16, true, TAVOLINK_BLOCK_ACK_ERROR, 90, 115},
+      {127, TAVOLINK_OK, 0, 0.5},
+      {128, TAVOLINK_OK, 5, 15},
+      {129, TAVOLINK_OK, 90, 115},
+      {130, TAVOLINK_BLOCK_ACK_ERROR, 90, 115},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.ackEvery);
@@ -163,7 +164,6 @@ TEST(Download, TheBlockWindowWaitsOnlyBeyondItsSize) {
     config.loader.ackEveryBlocks = c.ackEvery;
     DownloadRig rig(135 * 512, config);
     rig.engine_.SetBlockTimeOut(100);
-    rig.line_->Module().EditFaults([&](auto& f) { f.loader.noBlockAcks = c.noAcks; });
     EXPECT_EQ(rig.Download(), c.status);
     EXPECT_GE(rig.LongestBlockGapMs(), c.minGapMs);
     EXPECT_LE(rig.LongestBlockGapMs(), c.maxGapMs);
@@ -300,6 +300,40 @@ TEST(Download, TheSoftwareStreamKeepsTheLineBusy) {
     rig.line_->SetDrainPolling(true);
     ASSERT_EQ(rig.Download(), TAVOLINK_OK);
     EXPECT_GE(rig.LineBusy(), 0.99);
+  }
+}
+
+template <std::size_t N>
+Bytes Of(const std::array<uint8_t, N>& a) {
+  return Bytes(a.begin(), a.end());
+}
+
+TEST(LoaderProtocol, CommandsAreLittleEndianBehindTheirCommandByte) {
+  EXPECT_EQ(Of(download::BaudRateCommand(921600)), (Bytes{0x07, 0x00, 0x10, 0x0E, 0x00}));
+  EXPECT_EQ(Of(download::FlowControlCommand()), (Bytes{0x05, 0x02}));
+  EXPECT_EQ(Of(download::AddressSizeCommand(0x90000000, 0x00012345)),
+            (Bytes{0x04, 0x00, 0x00, 0x00, 0x90, 0x45, 0x23, 0x01, 0x00}));
+  std::array<uint8_t, 16> digest{};
+  for (uint8_t i = 0; i < 16; ++i) digest[i] = static_cast<uint8_t>(0xA0 + i);
+  const Bytes frame = Of(download::DigestCommand(0x90000000, 512, digest));
+  ASSERT_EQ(frame.size(), 25u);
+  EXPECT_EQ(Bytes(frame.begin(), frame.begin() + 9),
+            (Bytes{0x15, 0x00, 0x00, 0x00, 0x90, 0x00, 0x02, 0x00, 0x00}));
+  EXPECT_EQ(Bytes(frame.begin() + 9, frame.end()), Bytes(digest.begin(), digest.end()));
+}
+
+TEST(LoaderProtocol, VersionTextTellsWhetherTheLoaderChecksDigests) {
+  const struct {
+    uint8_t byte29, byte31;
+    bool canCheck;
+  } cases[] = {{0x30, 0x33, false}, {0x31, 0x30, true}, {0x30, 0x34, true}, {0x30, 0x2F, true}};
+  for (const auto& c : cases) {
+    std::array<uint8_t, download::kVersionTextSize> text{};
+    text.fill('x');
+    text[29] = c.byte29;
+    text[31] = c.byte31;
+    EXPECT_EQ(download::LoaderCanCheckDigest(text), c.canCheck)
+        << int(c.byte29) << " " << int(c.byte31);
   }
 }
 

@@ -1,6 +1,6 @@
-// Sessions through the exported functions: sixteen slots driven at once,
-// an exception that must stop at the C boundary, and ports that cannot be
-// opened.
+// Sessions through the exported functions: the session requests, sixteen
+// slots driven at once, an exception that must stop at the C boundary, and
+// ports that cannot be opened.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <set>
 #include <stdexcept>
 #include <thread>
@@ -119,7 +120,8 @@ TEST(CBoundary, ExceptionBecomesInternalErrorAndTheSlotWorksOn) {
 }
 
 // A port that cannot be opened gives 4, and a trace line names the device
-// and the reason, at each of the two tries.
+// and the reason, at each of the two tries: a module still starting up often
+// answers a moment later, so the channel tries once more after two seconds.
 TEST(PortFailure, TraceSaysWhichDeviceAndWhy) {
   SkipSleepClock clock;  // the 2 s before the second try
   platform::ScopedClock use(clock);
@@ -137,13 +139,41 @@ TEST(PortFailure, TraceSaysWhichDeviceAndWhy) {
     int32_t slot = -1;
     ASSERT_EQ(tavolink_Init(61, 115200, &slot), TAVOLINK_OK);
     tavolink_SetSpy(TraceLog::Window(), TraceLog::kMessage, slot);
+    SkipSleepClock::ForgetSleeps();
     EXPECT_EQ(tavolink_OpenSession(slot), TAVOLINK_COM_PORT_INIT_FAILURE);
     EXPECT_EQ(TraceLog::Instance().Count("COM61: " + path + ": " + why), 2u) << path;
+    EXPECT_EQ(TraceLog::Instance().Count("TavoLink2 OpenSession Retry in 2 seconds ..."), 1u);
+    EXPECT_EQ(SkipSleepClock::SleepsOf(2000), 1);
     EXPECT_EQ(tavolink_Close(slot), TAVOLINK_OK);
     TraceLog::Instance().Clear();
   }
   close(holder);
   unsetenv("TAVOLINK_COM61");
+}
+
+// The session requests through the exported functions, over a pty.
+using SessionRequests = SimSession;
+
+TEST_F(SessionRequests, TheExportedRequestsReachTheModule) {
+  char text[64] = {};
+  EXPECT_EQ(tavolink_ReadSerialNumber(text, 15), TAVOLINK_COM_PORT_UNDEFINED);
+  EXPECT_EQ(tavolink_OpenSession(15), TAVOLINK_COM_PORT_UNDEFINED);
+  ASSERT_NO_FATAL_FAILURE(Open());
+  EXPECT_EQ(tavolink_OpenSession(slot_), TAVOLINK_COM_PORT_IN_USE);
+  EXPECT_EQ(tavolink_GetSoftVersion(text, slot_), TAVOLINK_OK);
+  EXPECT_STREQ(text, "3700001301000124");
+  EXPECT_EQ(tavolink_ReadSerialNumber(text, slot_), TAVOLINK_OK);
+  EXPECT_STREQ(text, "123456789A");
+  EXPECT_EQ(tavolink_RestartModule(0, slot_), TAVOLINK_OK);
+  EXPECT_TRUE(Tat().SessionOpen());
+  EXPECT_EQ(tavolink_RestartModule(1, slot_), TAVOLINK_OK);
+  EXPECT_FALSE(Tat().SessionOpen());
+  EXPECT_EQ(tavolink_GetSoftVersion(nullptr, slot_), TAVOLINK_SESSION_NOT_OPEN);
+  EXPECT_EQ(tavolink_RestartModule(1, slot_), TAVOLINK_SESSION_NOT_OPEN);
+  for (int i = 0; i < 100 && Core().GetStats().restarts < 1; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the module's own thread
+  }
+  EXPECT_EQ(Core().GetStats().restarts, 1);  // the second finds it restarting
 }
 
 }  // namespace

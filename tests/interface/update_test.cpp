@@ -157,7 +157,8 @@ TEST_F(Update, BacksUpFlashesRestoresThroughTheChainsAndRewritesTheImei) {
 }
 
 // Every failure ends with the port free; once the backup is written it stays,
-// and a later restore by serial number finds it.
+// and a later restore by serial number finds it (the failures of the
+// download itself are the fault matrix's).
 TEST_F(Update, FailuresCloseTheSessionAndKeepTheBackup) {
   const struct {
     const char* what;
@@ -167,9 +168,6 @@ TEST_F(Update, FailuresCloseTheSessionAndKeepTheBackup) {
   } rows[] = {
       {"no backup directory", [](Update& t) { t.backups_.reset(); }, TAVOLINK_FILE_ACCESS_ERROR,
        false},
-      {"flash erase",
-       [](Update& t) { t.Core().EditFaults([](auto& f) { f.loader.eraseFails = true; }); },
-       TAVOLINK_FLASH_ERASE_ERROR, true},
       {"upgrade formula",
        [](Update& t) {
          std::string chains = kChains;
@@ -270,20 +268,25 @@ TEST_F(Update, CheckAndDetectFillTheOutputsGiven) {
   EXPECT_FALSE(PortOpen());
 }
 
+// Another thread stops a detection that has no end of its own; a second
+// detection meanwhile is refused.
 TEST_F(Update, StopDetectionFromAnotherThread) {
   ASSERT_NO_FATAL_FAILURE(Start());
   Core().EditFaults([](auto& f) { f.deaf = true; });
-  auto detection = std::async(std::launch::async, [this] {
-    return tavolink_DetectModule("9600;19200", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                 nullptr, nullptr, slot_);
-  });
+  const auto detect = [this](const char* list, int32_t passes) {
+    return tavolink_DetectModule(list, passes, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                 nullptr, slot_);
+  };
+  auto detection = std::async(std::launch::async, [&] { return detect("9600;19200", 0); });
   for (int i = 0; i < 1000 && TraceLog::Instance().CountPrefix("Checking") < 3; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  EXPECT_EQ(detect(nullptr, 1), TAVOLINK_DETECTION_RUNNING);
   EXPECT_EQ(tavolink_StopDetection(slot_), TAVOLINK_OK);
   EXPECT_EQ(detection.get(), TAVOLINK_DETECTION_ABORTED);
   EXPECT_EQ(TraceLog::Instance().Count("StopDetection"), 1u);
   EXPECT_FALSE(PortOpen());
+  EXPECT_FALSE(Manager().Channel(slot_)->tat.Detecting());
   EXPECT_EQ(tavolink_StopDetection(15), TAVOLINK_COM_PORT_UNDEFINED);
 }
 

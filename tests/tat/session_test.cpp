@@ -4,12 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <functional>
-#include <future>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -33,9 +30,6 @@ std::vector<uint32_t> AtRates(const SimLine& line) {
   return rates;
 }
 
-void Deaf(TatRig& r) {
-  r.Module().EditFaults([](tavosim::Faults& f) { f.deaf = true; });
-}
 void NoReadyFrames(TatRig& r) {
   r.Module().EditConfig([](auto& c) { c.readyFrameCount = 0; });
 }
@@ -93,10 +87,8 @@ TEST(Session, FailedOpeningsCloseThePort) {
     int32_t status;
     const char* line;
   } rows[] = {
-      {"no greeting", Deaf, TAVOLINK_ACKNOWLEDGEMENT_ERROR, nullptr},
       {"no ready frames", NoReadyFrames, TAVOLINK_MODULE_CONNECTION_FAILURE,
        "Backgroung loop error (Block count = 0) ..."},
-      {"port refused", RefuseOpen, TAVOLINK_COM_PORT_INIT_FAILURE, "COM5: device opener: refused"},
       {"no configuration", [](TatRig& r) { r.tat.configFile = nullptr; }, TAVOLINK_CONFIG_NOT_SET,
        nullptr},
   };
@@ -380,26 +372,6 @@ TEST(Detection, AModuleFoundInTatModeIsRestartedWhenItsAtRateIsAsked) {
       EXPECT_EQ(rig.tat.CheckTATSession("115200", 1, &baud, nullptr), TAVOLINK_OK);
     }
   }
-}
-
-// Another thread stops a detection that has no end of its own; a second
-// detection meanwhile is refused.
-TEST(Detection, StopFromAnotherThreadGives21) {
-  TatRig rig;
-  Deaf(rig);
-  auto detection = std::async(std::launch::async, [&rig] {
-    return rig.tat.CheckTATSession("9600;19200", 0, nullptr, nullptr);
-  });
-  for (int i = 0; i < 1000 && TraceLog::Instance().CountPrefix("Checking") < 5; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  EXPECT_TRUE(rig.tat.Detecting());
-  EXPECT_EQ(rig.tat.CheckTATSession(nullptr, 1, nullptr, nullptr), TAVOLINK_DETECTION_RUNNING);
-  EXPECT_EQ(rig.tat.StopDetection(), TAVOLINK_OK);
-  EXPECT_EQ(detection.get(), TAVOLINK_DETECTION_ABORTED);
-  EXPECT_GE(AtRates(*rig.line).size(), 5u);
-  EXPECT_FALSE(rig.port.IsOpen());
-  EXPECT_FALSE(rig.tat.Detecting());
 }
 
 }  // namespace
