@@ -22,7 +22,7 @@ class PtyDownload : public ::testing::Test {
   void SetUp() override {
     TraceLog::InstallSender();
     dir_.Write("loader.hex", std::string(":020000040000FA\r\n:00000001FF\r\n"));
-    software_.resize(4000);
+    software_.resize(40000);
     for (size_t i = 0; i < software_.size(); ++i) software_[i] = static_cast<uint8_t>(i % 253);
     dir_.Write("soft.cla", software_);
   }
