@@ -23,12 +23,14 @@
 #include <span>
 #include <string_view>
 
+#include "config/config_file.h"
 #include "fuzz_check.h"
 #include "platform/clock.h"
 #include "platform/serial_device.h"
 #include "serial/serial_port.h"
 #include "tat/frame_bytes.h"
 #include "tat/platform_commands.h"
+#include "tat/tat_request.h"
 
 namespace tavo::fuzz {
 
@@ -120,6 +122,25 @@ class ScriptedLine {
   size_t writes_ = 0;
   uint64_t generation_ = 0;
   uint64_t vanished_ = 0;
+};
+
+// A TAT session object of COM5 on a scripted line, with the built-in command
+// codes (no configuration file) and request and ready time-outs of 1 and 2 s.
+struct ScriptedSession {
+  ScriptedSession(platform::VirtualClock& clock, std::span<const uint8_t> pieceSizes,
+                  std::span<const uint8_t> stream)
+      : line(clock, pieceSizes, stream) {
+    port.SetDeviceOpener(line.Opener());
+    tat.AttachPort(&port);
+    tat.configFile = &config;
+    tat.comPort = 5;
+    tat.SetTATTimeOut(1000, 2000);
+  }
+
+  ScriptedLine line;
+  CConfigFile config;
+  CSerialPort port;
+  CTATRequest tat;
 };
 
 }  // namespace tavo::fuzz

@@ -78,17 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   tavo::platform::VirtualClock clock(0xFFFF0000u);  // wraps during the run
   tavo::platform::ScopedClock scoped(clock);
-  tavo::fuzz::ScriptedLine line(clock, {data + kSizesAt, kSizes},
-                                {data + kStreamAt, size - kStreamAt});
-  tavo::CConfigFile config;  // no file: the built-in codes
-  tavo::CSerialPort port;
-  port.SetDeviceOpener(line.Opener());
-  tavo::CTATRequest tat;
-  tat.AttachPort(&port);
-  tat.configFile = &config;
-  tat.comPort = 5;
+  tavo::fuzz::ScriptedSession session(clock, {data + kSizesAt, kSizes},
+                                      {data + kStreamAt, size - kStreamAt});
+  tavo::CSerialPort& port = session.port;
+  tavo::CTATRequest& tat = session.tat;
   tat.baudRate = 9600;
-  tat.SetTATTimeOut(1000, 2000);
   tat.SetTATDelay(3000, 10, 2000, 0);
   const std::string speedList(reinterpret_cast<const char*>(data + kListAt),
                               strnlen(reinterpret_cast<const char*>(data + kListAt), kListSize));
@@ -160,6 +154,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A session always has its port.
     Check(!tat.SessionOpen() || port.IsOpen());
   }
-  Check(line.Delivered() <= size - kStreamAt);
+  Check(session.line.Delivered() <= size - kStreamAt);
   return 0;
 }

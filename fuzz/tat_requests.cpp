@@ -263,16 +263,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   tavo::platform::VirtualClock clock(0xFFFFF000u);  // wraps during the run
   tavo::platform::ScopedClock scoped(clock);
-  tavo::fuzz::ScriptedLine line(clock, {data + kSizesAt, kSizes},
-                                {data + kStreamAt, size - kStreamAt});
-  tavo::CConfigFile config;  // no file: the built-in codes
-  tavo::CSerialPort port;
-  port.SetDeviceOpener(line.Opener());
-  tavo::CTATRequest tat;
-  tat.AttachPort(&port);
-  tat.configFile = &config;
-  tat.comPort = 5;
-  tat.SetTATTimeOut(1000, 2000);
+  tavo::fuzz::ScriptedSession session(clock, {data + kSizesAt, kSizes},
+                                      {data + kStreamAt, size - kStreamAt});
+  tavo::CSerialPort& port = session.port;
+  tavo::CTATRequest& tat = session.tat;
   tat.SetTATDelay(0, 10, 500, 0);
 
   // An open session on the module of the input's kind, as the probe leaves it.
