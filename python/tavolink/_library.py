@@ -114,7 +114,7 @@ def _installed_candidates() -> List[str]:
     except ImportError:
         return []
     here = Path(__file__).resolve().parent
-    return [str((here / _installed.LIBRARY).resolve())]
+    return [os.path.normpath(here / _installed.LIBRARY)]
 
 
 def _candidates() -> List[str]:

@@ -96,9 +96,10 @@ class Module:
         log_file: the library also appends every trace line to this file.
         tat_baud: the TAT line speed (None: 115200).
         request_timeout_ms, ready_timeout_ms, open_delay_ms, request_delay_ms,
-        retry_delay_ms, power_up_timeout_ms, command_timeout_ms,
-        trace_delay_ms: the library's time-outs and delays in milliseconds
-            (see the attributes); None keeps the library's default.
+        retry_delay_ms, power_up_timeout_ms, command_timeout_ms: the library's
+            time-outs and delays in milliseconds (see the attributes); None is
+            the library's default. The slot starts from the defaults whatever
+            an earlier user of it set.
 
     Trace lines go to the logger ``tavolink.<port>`` (``tavolink.COM5`` or
     ``tavolink./dev/ttyUSB0``; a dot in the path becomes "_") at DEBUG level.
@@ -115,7 +116,6 @@ class Module:
     power_up_timeout_ms = _Setting(
         "How long a download waits for the module's boot code, ms (default 15000).")
     command_timeout_ms = _Setting("Each boot-loader command's time-out, ms (default 5000).")
-    trace_delay_ms = _Setting("A pause after each trace line, ms (default none).")
 
     def __init__(self, port: _ports.PortLike, baud: int = 115200, *, session: bool = True,
                  language: str = "en", log_file: Optional[PathLike] = None,
@@ -361,11 +361,15 @@ class Module:
     def restore(self, directory: PathLike, *, file: Optional[PathLike] = None,
                 classes: int = RestoreClass.ALL) -> Path:
         """Writes a backup back into the module and returns the file used:
-        ``file`` (a name in directory) or else the module's own backup there.
+        ``file`` (a name in directory, or a path there such as ``backup``
+        returns) or else the module's own backup there (the newest).
         ``classes`` chooses the sections (RestoreClass; ALL: every section of
         the file)."""
         name = ctypes.create_string_buffer(FILE_NAME_SIZE)
         if file is not None:
+            parent = os.path.dirname(os.fspath(file))
+            if parent and Path(parent).resolve() != Path(directory).resolve():
+                raise ValueError(f"restore: {file} is not in {directory}")
             name.value = _encode(os.path.basename(os.fspath(file)))
         self._in_session(library().tavolink_RestoreParametersEx, _encode(directory), name,
                          1 if file is not None else 0, int(classes))
@@ -509,15 +513,18 @@ class Module:
 
     @property
     def tat_baud(self) -> Optional[int]:
-        """The TAT line speed (None: the library's 115200). Setting it also
-        sets the request time-out to the library's rule for the speed."""
+        """The TAT line speed (None: the library's 115200); set it outside a
+        session. Unless request_timeout_ms is set, the request time-out follows
+        the speed (12000 ms below 115200 baud, else 9000)."""
         return self._tat_baud
 
     @tat_baud.setter
     def tat_baud(self, value: Optional[int]) -> None:
+        if value is not None and (not isinstance(value, int) or value <= 0):
+            raise ValueError(f"tat_baud: a positive baud rate or None, not {value!r}")
         self._tat_baud = value
         if self.slot >= 0:
-            self._check(library().tavolink_ChangeTATBaudrate(value or 0, self.slot))
+            self._apply_settings()  # PortUnavailableError (3) inside a session
 
     # ---- the library's messages -----------------------------------------------------
 
@@ -612,36 +619,29 @@ class Module:
 
     def _apply_settings(self) -> None:
         lib = library()
-        s = {name: (value or 0) for name, value in self._settings.items()}
-        get = s.get
-        lib.tavolink_SetTATTimeOut(get("request_timeout_ms", 0), get("ready_timeout_ms", 0),
-                                   self.slot)
-        lib.tavolink_SetTATDelay(get("open_delay_ms", 0), get("request_delay_ms", 0),
-                                 get("retry_delay_ms", 0), 0, self.slot)
-        lib.tavolink_SetCMDTimeOut(get("power_up_timeout_ms", 0), 0,
-                                   get("command_timeout_ms", 0), self.slot)
-        # A setting put back to None restores the library's default.
-        for name, value in self._settings.items():
-            if value is None:
-                self._restore_default(name)
-        lib.tavolink_SetInfoOptions(1 if self._log_file else 0, self._log_file,
-                                    get("trace_delay_ms", 0), self.slot)
-        if self._tat_baud is not None:
-            self._check(lib.tavolink_ChangeTATBaudrate(self._tat_baud, self.slot))
+        slot = self.slot
 
-    def _restore_default(self, name: str) -> None:
-        lib = library()
-        calls = {
-            "request_timeout_ms": lambda: lib.tavolink_SetTATTimeOut(-1, 0, self.slot),
-            "ready_timeout_ms": lambda: lib.tavolink_SetTATTimeOut(0, -1, self.slot),
-            "open_delay_ms": lambda: lib.tavolink_SetTATDelay(-1, 0, 0, 0, self.slot),
-            "request_delay_ms": lambda: lib.tavolink_SetTATDelay(0, -1, 0, 0, self.slot),
-            "retry_delay_ms": lambda: lib.tavolink_SetTATDelay(0, 0, -1, 0, self.slot),
-            "power_up_timeout_ms": lambda: lib.tavolink_SetCMDTimeOut(-1, 0, 0, self.slot),
-            "command_timeout_ms": lambda: lib.tavolink_SetCMDTimeOut(0, 0, -1, self.slot),
-        }
-        if name in calls:
-            calls[name]()
+        def value(name: str) -> int:
+            # -1 puts the library's default back; a slot keeps what its last
+            # user set, and this object starts from the defaults.
+            setting = self._settings.get(name)
+            return -1 if setting is None else setting
+
+        if self._tat_baud is None:
+            self._check(lib.tavolink_ChangeTATBaudrate(-1, slot))
+            request = value("request_timeout_ms")
+        else:
+            # The request time-out follows the speed unless it is set.
+            self._check(lib.tavolink_ChangeTATBaudrate(self._tat_baud, slot))
+            request = self._settings.get("request_timeout_ms") or 0
+        lib.tavolink_SetTATTimeOut(request, value("ready_timeout_ms"), slot)
+        lib.tavolink_SetTATDelay(value("open_delay_ms"), value("request_delay_ms"),
+                                 value("retry_delay_ms"), 0, slot)
+        lib.tavolink_SetCMDTimeOut(value("power_up_timeout_ms"), 0, value("command_timeout_ms"),
+                                   slot)
+        # The library keeps the name's address: the bytes object lives as
+        # long as this object.
+        lib.tavolink_SetInfoOptions(1 if self._log_file else 0, self._log_file, 0, slot)
 
     def _need_slot(self) -> None:
         if self.slot < 0:

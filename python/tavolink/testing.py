@@ -54,7 +54,8 @@ def find_tavosim() -> str:
     try:
         from . import _installed  # type: ignore[attr-defined]
 
-        candidates.append(Path(__file__).resolve().parent / _installed.TAVOSIM)
+        candidates.append(Path(os.path.normpath(Path(__file__).resolve().parent
+                                                / _installed.TAVOSIM)))
     except ImportError:
         pass
     library = os.environ.get("TAVOLINK_LIBRARY")

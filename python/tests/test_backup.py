@@ -25,7 +25,9 @@ def test_backup_and_restore(tavosim_port, quick, tmp_path):
         absent = [s for s in range(42) if s not in (0, 8, 18, 37, 40)]
         complete = m.backup(everything, all_sections=True, exclude=absent)
         assert complete.name.endswith("_INI.SAV")
-        assert m.restore(everything, file=complete.name) == complete
+        assert m.restore(everything, file=complete) == complete
+        with pytest.raises(ValueError):
+            m.restore(tmp_path, file=complete)  # not in that directory
 
 
 def test_backup_arguments_are_checked(tavosim_port, quick, tmp_path):

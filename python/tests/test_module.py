@@ -105,6 +105,17 @@ def test_settings_are_keywords_and_attributes(tavosim_port):
     assert m.slot == -1 and repr(m).endswith("closed>")
 
 
+def test_each_module_object_starts_from_the_defaults(tavosim_port, quick, caplog):
+    caplog.set_level(logging.DEBUG, logger="tavolink")
+    with tavolink.Module(tavosim_port, tat_baud=57600, **quick):
+        pass
+    # The same slot again: the line speed of the earlier object is gone.
+    with tavolink.Module(tavosim_port, **quick):
+        pass
+    opens = [r.getMessage() for r in caplog.records if r.getMessage().startswith("OpenSession")]
+    assert "TAT:57600 bauds" in opens[0] and "TAT:115200 bauds" in opens[1]
+
+
 def test_one_module_object_per_port(tavosim_port, quick):
     with tavolink.Module(tavosim_port, session=False) as first:
         with pytest.raises(tavolink.PortUnavailableError) as caught:

@@ -9,6 +9,9 @@
 #                             simulator
 #   package_test.sh deb       builds the Debian package and checks its files
 #                             and control fields
+#   package_test.sh pip       installs the Python package with pip into a
+#                             virtual environment, offline, and runs the
+#                             example station tests with its pytest fixture
 #
 # tests/package/CMakeLists.txt passes the build's facts in the environment:
 # TAVO_BUILD_DIR TAVO_SOURCE_DIR TAVO_CMAKE TAVO_CPACK TAVO_GENERATOR TAVO_CC
@@ -17,7 +20,10 @@
 # TAVO_LIBRARY_VERSION (3.5.3) TAVO_SOVERSION TAVO_LIBDIR TAVO_BINDIR
 # TAVO_INCLUDEDIR TAVO_MANDIR (relative install directories) TAVO_PROGRAMS
 # (the installed programs, blank-separated) TAVO_MAN_PAGES (ON or OFF)
-# TAVO_EXPORT_CONFIG (the build type in lower case, or noconfig).
+# TAVO_EXPORT_CONFIG (the build type in lower case, or noconfig) TAVO_PYTHONDIR
+# (where the Python package goes) TAVO_PYTHON (an interpreter with pytest)
+# TAVO_PYTHON_PRELOAD (the sanitizer runtime an interpreter must load first, or
+# empty) TAVO_LIBRARY TAVO_TAVOSIM (the build's library and simulator).
 set -euo pipefail
 # (A pipe into "grep -q" may kill its writer with SIGPIPE, which pipefail
 # reports as a failure: outputs are captured first and searched afterwards.)
@@ -58,6 +64,9 @@ expected_files() {
       echo "$TAVO_BINDIR/$program"
       [ "$TAVO_MAN_PAGES" = ON ] && echo "$TAVO_MANDIR/man1/$program.1.gz"
     done
+    (cd "$TAVO_SOURCE_DIR/python" && find tavolink -type f ! -path '*__pycache__*') |
+      sed "s|^|$TAVO_PYTHONDIR/|"
+    echo "$TAVO_PYTHONDIR/tavolink/_installed.py"
   } | sort
 }
 
@@ -91,6 +100,16 @@ check_install_tree() {
       grep -q '^\\fB\\-' <<<"$text" || fail "$page lists no options"
     fi
   done
+}
+
+# The installed interpreter's environment: nothing of the build tree, the
+# sanitizer runtime first when the library was built with one.
+python_env() {
+  local -a env=(env -u TAVOLINK_LIBRARY -u TAVOLINK_TAVOSIM -u PYTHONPATH PYTHONDONTWRITEBYTECODE=1)
+  if [ -n "$TAVO_PYTHON_PRELOAD" ]; then
+    env+=("LD_PRELOAD=$TAVO_PYTHON_PRELOAD" "ASAN_OPTIONS=detect_leaks=0")
+  fi
+  "${env[@]}" "$@"
 }
 
 # Runs a host program against the simulator on COM5 in directory $2 and
@@ -155,7 +174,46 @@ test_install() {
   kill "$sim_pid"
   wait "$sim_pid" || { cat "$work/sim.err"; fail "tavosim did not end cleanly"; }
   sim_pid=""
-  echo "install tree, pkg-config and find_package builds, host program against tavosim: OK"
+
+  # The Python package finds the installed library and tavosim by itself,
+  # and the example station script runs against a simulated module.
+  local out
+  out=$(cd "$work" && python_env PYTHONPATH="$prefix/$TAVO_PYTHONDIR" "$TAVO_PYTHON" -c '
+import subprocess, sys, tavolink, tavolink.testing as t
+station, backups = sys.argv[1:]
+with t.simulated_module() as sim:
+    run = subprocess.run([sys.executable, station, sim.port, backups])
+print("exit", run.returncode)
+print("library", tavolink.library_path())
+print("tavosim", t.find_tavosim())
+' "$TAVO_SOURCE_DIR/examples/python/station.py" "$work" 2>&1) || { echo "$out"; fail "the installed Python package does not work"; }
+  grep -q "^exit 0$" <<<"$out" || { echo "$out"; fail "station.py failed"; }
+  grep -q "^library $prefix/$TAVO_LIBDIR/libtavolink2.so.$TAVO_SOVERSION$" <<<"$out" ||
+    { echo "$out"; fail "the Python package did not load the installed library"; }
+  grep -q "^tavosim $prefix/$TAVO_BINDIR/tavosim$" <<<"$out" ||
+    { echo "$out"; fail "the Python package did not find the installed tavosim"; }
+  echo "install tree, pkg-config and find_package builds, host program and Python package against tavosim: OK"
+}
+
+test_pip() {
+  # Debian's interpreter: its setuptools and wheel build the package without
+  # a network; --system-site-packages lets the environment see them.
+  python_env "$TAVO_PYTHON" -m venv --system-site-packages "$work/venv" ||
+    fail "python3 -m venv failed (python3-venv)"
+  # A copy: pip builds in the directory it is given.
+  cp -r "$TAVO_SOURCE_DIR/python" "$work/source"
+  python_env "$work/venv/bin/pip" install --no-index -q "$work/source" >"$work/pip.log" 2>&1 ||
+    { cat "$work/pip.log"; fail "pip install ./python failed"; }
+  local site
+  site=$(python_env "$work/venv/bin/python" -c 'import tavolink, os; print(os.path.dirname(tavolink.__file__))')
+  [[ $site == "$work/venv/"* ]] || fail "tavolink imported from $site, not the environment"
+  [ -f "$site/py.typed" ] || fail "py.typed is not installed"
+  # The fixture comes with the package (pytest's plugin entry point).
+  (cd "$work" && python_env TAVOLINK_LIBRARY="$TAVO_LIBRARY" TAVOLINK_TAVOSIM="$TAVO_TAVOSIM" \
+    "$work/venv/bin/python" -m pytest -q -p no:cacheprovider \
+    "$TAVO_SOURCE_DIR/examples/python/test_station.py") >"$work/pytest.log" 2>&1 ||
+    { cat "$work/pytest.log"; fail "the example station tests failed"; }
+  echo "pip install into a virtual environment, example tests with the tavosim fixture: OK"
 }
 
 test_deb() {
@@ -191,5 +249,6 @@ test_deb() {
 case $mode in
   install) test_install ;;
   deb) test_deb ;;
+  pip) test_pip ;;
   *) fail "unknown mode '$mode'" ;;
 esac
