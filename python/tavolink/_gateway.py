@@ -36,7 +36,7 @@ _REQUEST_ROOM = 19
 Fail = Callable[[int], None]
 
 
-def make_block(params: bytes, room: int = 0) -> ctypes.Array:
+def make_block(params: bytes, room: int = 0) -> "ctypes.Array[ctypes.c_char]":
     """A block for params, zero-padded up to room bytes."""
     if len(params) > 252:
         raise ValueError(f"service parameters: at most 252 bytes, not {len(params)}")
@@ -45,8 +45,8 @@ def make_block(params: bytes, room: int = 0) -> ctypes.Array:
     return ctypes.create_string_buffer(block, max(room, len(block)))
 
 
-def _call(slot: int, code: int, block: ctypes.Array) -> int:
-    return library().tavolink_ExecuteService(code, block, len(block), slot)
+def _call(slot: int, code: int, block: "ctypes.Array[ctypes.c_char]") -> int:
+    return int(library().tavolink_ExecuteService(code, block, len(block), slot))
 
 
 def _detailed(slot: int, result: int, token: int) -> int:

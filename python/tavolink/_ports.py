@@ -89,11 +89,13 @@ def acquire(port: PortLike) -> Port:
         raise ValueError(f"port {given!r}: give a COM number (5) or a device path "
                          "(/dev/ttyUSB0)")
     with _lock:
-        com = _com_of_path.get(given)
-        if com is None:
+        known = _com_of_path.get(given)
+        if known is None:
             com = _free_pool_number(given)
             os.environ[f"TAVOLINK_COM{com}"] = given
             _com_of_path[given] = com
+        else:
+            com = known
         _claim(com, given)
     return Port(given, com, given)
 

@@ -17,7 +17,7 @@ group the statuses a station script handles differently::
 from __future__ import annotations
 
 import ctypes
-from typing import Dict, Optional, Type
+from typing import Dict, Optional, Tuple, Type
 
 from ._library import library
 
@@ -99,7 +99,7 @@ class ServiceError(TavoLinkError):
     detailed status (251 to 259, or the service's own)."""
 
 
-_FAMILIES: Dict[Type[TavoLinkError], tuple] = {
+_FAMILIES: Dict[Type[TavoLinkError], Tuple[int, ...]] = {
     PortUnavailableError: (3, 4, 9, 24, 201, 202),
     ModuleNotAnsweringError: (5, 7, 22, 102, 105),
     DataError: (19, 25, 30, 31, 52, 53, 54, 58, 106, 107, 108, 109),

@@ -20,9 +20,9 @@ import os
 import queue
 import re
 import threading
-from ctypes import byref, c_char, c_int32, c_uint16, c_uint32
+from ctypes import byref, c_int32, c_uint16, c_uint32
 from pathlib import Path
-from typing import Any, Callable, Iterable, List, Optional, Union
+from typing import Any, Callable, Dict, Iterable, List, Optional, Union
 
 from . import _gateway, _messages, _ports
 from ._library import library
@@ -39,6 +39,7 @@ IMEI_SIZE = 16
 SERIAL_NUMBER_SIZE = 3013
 FILE_NAME_SIZE = 64
 TEXT_FIELD_SIZE = 15  # the 14-character production text and room to spare
+_MAX_PAYLOAD = 0xFFFF - 8  # a section's size is 16 bits, its header 8 bytes
 
 _TRACE_PREFIX = re.compile(r"^TT\d+ ")
 _ROOT_LOGGER = logging.getLogger("tavolink")
@@ -53,8 +54,8 @@ def _encode(text: PathLike) -> bytes:
     return os.fsencode(text) if not isinstance(text, str) else text.encode(TEXT_ENCODING)
 
 
-def _text(buffer: ctypes.Array) -> str:
-    return buffer.value.decode(TEXT_ENCODING, errors="replace")
+def _text(buffer: "ctypes.Array[ctypes.c_char]") -> str:
+    return str(buffer.value.decode(TEXT_ENCODING, errors="replace"))
 
 
 class _Setting:
@@ -128,7 +129,7 @@ class Module:
         self.open_session_on_enter = session
         self.slot = -1
         self.port: Optional[_ports.Port] = None
-        self._settings: dict = {}
+        self._settings: Dict[str, Optional[int]] = {}
         self._tat_baud = tat_baud
         self._log_file = None if log_file is None else _encode(log_file)
         self._lock = threading.RLock()
@@ -148,6 +149,8 @@ class Module:
         self._abort_wanted = False
         self._aborting = False
         self._detecting = False
+        self._trace_on = False
+        self._section_buffer: Optional["ctypes.Array[ctypes.c_uint8]"] = None
         for name, value in settings.items():
             if not isinstance(getattr(type(self), name, None), _Setting):
                 raise TypeError(f"Module() got an unexpected keyword argument {name!r}")
@@ -193,10 +196,9 @@ class Module:
             try:
                 self._bind(self.baud)
                 self._token = _messages.register(self)
-                lib = library()
-                window = ctypes.c_void_p(self._token)
-                lib.tavolink_SetSpy(window, _messages.TRACE_MESSAGE, self.slot)
-                lib.tavolink_SetWindowDownload(window, _messages.PROGRESS_MESSAGE, self.slot)
+                library().tavolink_SetWindowDownload(ctypes.c_void_p(self._token),
+                                                     _messages.PROGRESS_MESSAGE, self.slot)
+                self._trace_on = False
                 self._apply_settings()
                 if self.open_session_on_enter:
                     self.open_session()
@@ -229,6 +231,7 @@ class Module:
         with self._lock:
             self._need_slot()
             if not self._session:
+                self._sync_trace()
                 buffer = ctypes.create_string_buffer(SOFTWARE_ID_SIZE)
                 self._check(library().tavolink_OpenSessionEx(buffer, self.slot))
                 self._session = True
@@ -309,17 +312,20 @@ class Module:
         if section in (RADIO_SECTION, MAKER_SECTION):
             read = (library().tavolink_ReadRadioParameters if section == RADIO_SECTION
                     else library().tavolink_ReadDravelSection)
+            # One exchange: a buffer that holds any payload the 16-bit
+            # section size allows, kept for the next read.
+            if self._section_buffer is None:
+                self._section_buffer = (ctypes.c_uint8 * _MAX_PAYLOAD)()
             size = c_uint32(0)
-            self._in_session(read, None, 0, byref(size))
-            buffer = (ctypes.c_uint8 * max(size.value, 1))()
-            self._in_session(read, buffer, size.value, byref(size))
-            return bytes(buffer)[:size.value]
+            with self._lock:
+                self._in_session(read, self._section_buffer, _MAX_PAYLOAD, byref(size))
+                return ctypes.string_at(self._section_buffer, size.value)
         return self.read_section_image(section)[_gateway.SECTION_HEADER:]
 
     def read_section_image(self, section: int) -> bytes:
         """A section's whole image, header included (the service gateway)."""
         _check_section(section)
-        return self._gateway(_gateway.read_section, section)
+        return bytes(self._gateway(_gateway.read_section, section))
 
     def write_section(self, section: int, payload: bytes) -> None:
         """Writes payload over the start of the section's payload, keeps the
@@ -337,7 +343,7 @@ class Module:
 
     def read_memory(self, address: int, count: int) -> bytes:
         """count bytes of the module's memory at address (service gateway)."""
-        return self._gateway(_gateway.read_memory, address, count)
+        return bytes(self._gateway(_gateway.read_memory, address, count))
 
     # ---- backups and scripts ------------------------------------------------
 
@@ -442,7 +448,7 @@ class Module:
         (AbortedError).
         """
         with self._lock:
-            self._port_to_self()
+            self._port_to_self(always_trace=True)
             if verify_md5:
                 self._gateway(_gateway.set_digest, _md5(software))
             rate = self.baud if baud is None else baud
@@ -470,7 +476,8 @@ class Module:
         saved = ctypes.create_string_buffer(FILE_NAME_SIZE)
         value = None if value16 is None else byref(c_uint16(value16))
         with self._lock:
-            self._port_to_self()
+            # The update names its later steps only in its trace.
+            self._port_to_self(always_trace=True)
             if verify_md5:
                 self._gateway(_gateway.set_digest, _md5(software))
             self._update_ids = ["", ""]
@@ -507,7 +514,7 @@ class Module:
         """For experts: runs one service of the gateway (request and run) and
         returns the run's block of at least ``room`` bytes. A refusal raises
         ServiceError with the detailed status."""
-        return self._gateway(_gateway.run_service, code, bytes(params), room)
+        return bytes(self._gateway(_gateway.run_service, code, bytes(params), room))
 
     # ---- settings --------------------------------------------------------------------
 
@@ -595,6 +602,7 @@ class Module:
             self._download_running, self._abortable = True, False
             self._abort_wanted = self._aborting = False
         try:
+            self._sync_trace(always=True)
             self._emit(ProgressEvent(self.label, first))
             status = function(*args, self.slot)
         finally:
@@ -625,7 +633,7 @@ class Module:
             # -1 puts the library's default back; a slot keeps what its last
             # user set, and this object starts from the defaults.
             setting = self._settings.get(name)
-            return -1 if setting is None else setting
+            return -1 if setting is None else int(setting)
 
         if self._tat_baud is None:
             self._check(lib.tavolink_ChangeTATBaudrate(-1, slot))
@@ -654,14 +662,29 @@ class Module:
     def _in_session(self, function: Callable[..., int], *args: Any) -> None:
         """Calls a session function of the library, opening the session first."""
         with self._lock:
-            self._need_slot()
-            self.open_session()
-            self._check(function(*args, self.slot))
+            if not self._session:
+                self._need_slot()
+                self.open_session()
+            else:
+                self._sync_trace()
+            status = function(*args, self.slot)
+            if status != 1:
+                raise make_error(status, self.label, self.language)
 
-    def _port_to_self(self) -> None:
+    def _sync_trace(self, always: bool = False) -> None:
+        """Asks the library for trace lines only while someone reads them:
+        the logger shows DEBUG, or a download needs them for its steps."""
+        wanted = always or self.logger.isEnabledFor(logging.DEBUG)
+        if wanted != self._trace_on:
+            window = ctypes.c_void_p(self._token) if wanted else None
+            library().tavolink_SetSpy(window, _messages.TRACE_MESSAGE, self.slot)
+            self._trace_on = wanted
+
+    def _port_to_self(self, always_trace: bool = False) -> None:
         """The operation opens the port itself: the session must let go."""
         self._need_slot()
         self.close_session()
+        self._sync_trace(always_trace)
 
     def _gateway(self, function: Callable[..., Any], *args: Any) -> Any:
         def fail(status: int) -> None:
@@ -674,6 +697,7 @@ class Module:
             self._need_slot()
             if function is not _gateway.set_digest:
                 self.open_session()
+            self._sync_trace()
             return function(self.slot, *args, fail)
 
 

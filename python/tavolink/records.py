@@ -89,7 +89,7 @@ class ProductionInfo:
 
     def replace(self, **changes: object) -> "ProductionInfo":
         """A copy with fields changed, e.g. ``info.replace(value16=7)``."""
-        return dataclasses.replace(self, **changes)  # type: ignore[arg-type]
+        return dataclasses.replace(self, **changes)
 
 
 @dataclass(frozen=True)
@@ -126,7 +126,7 @@ class CalibrationInfo:
 
     def replace(self, **changes: object) -> "CalibrationInfo":
         """A copy with fields changed, e.g. ``cal.replace(words=new)``."""
-        return dataclasses.replace(self, **changes)  # type: ignore[arg-type]
+        return dataclasses.replace(self, **changes)
 
 
 @dataclass(frozen=True)
