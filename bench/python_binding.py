@@ -15,13 +15,12 @@ fast as the machine allows, the binding's cost at its most visible) and with
 the line paced at 115200 baud as a station's serial line is.
 """
 
-import argparse
 import ctypes
-import os
 import statistics
 import sys
 import time
-from pathlib import Path
+
+import python_build
 
 
 def measure(tavolink, simulated_module, baseline, options, rounds, calls):
@@ -47,18 +46,12 @@ def measure(tavolink, simulated_module, baseline, options, rounds, calls):
 
 
 def main() -> int:
-    here = Path(__file__).resolve().parent
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[1])
-    parser.add_argument("--build", default=str(here.parent / "build-rel"))
+    parser = python_build.parser(__doc__)
     parser.add_argument("--rounds", type=int, default=15)
     parser.add_argument("--calls", type=int, default=200)
     args = parser.parse_args()
-    build = Path(args.build).resolve()
-    os.environ["TAVOLINK_LIBRARY"] = str(build / "libtavolink2.so")
-    os.environ["TAVOLINK_TAVOSIM"] = str(build / "sim" / "tavosim")
-    sys.path.insert(0, str(here.parent / "python"))
-    import tavolink
-    from tavolink.testing import simulated_module
+    build, tavolink = python_build.load(args.build)
+    simulated_module = tavolink.testing.simulated_module
 
     baseline = ctypes.CDLL(str(build / "bench" / "libbinding_baseline.so"))
     for function in (baseline.BaselineVersion, baseline.BaselineSection):

@@ -146,6 +146,7 @@ class Module:
         self._abort = threading.Condition(threading.Lock())
         self._download_running = False
         self._abortable = False
+        self._flashed = False  # an update past its flashing: no abort any more
         self._abort_wanted = False
         self._aborting = False
         self._detecting = False
@@ -499,7 +500,8 @@ class Module:
         of an update), which then raises AbortedError. False when nothing can
         be aborted (no download, or an update already past its flashing)."""
         with self._abort:
-            if not self._download_running or self._aborting or self._abort_wanted:
+            if (not self._download_running or self._flashed or self._aborting
+                    or self._abort_wanted):
                 return False
             self._abort_wanted = True
             if not self._abortable:
@@ -547,6 +549,7 @@ class Module:
             # The flashing is over: from here an abort would cut the restore.
             with self._abort:
                 self._abortable = False
+                self._flashed = True
             self._emit(ProgressEvent(self.label, Step.NEW_SOFTWARE))
         elif text.startswith("New Software Version : "):
             self._emit(ProgressEvent(self.label, Step.RESTORE))
@@ -600,7 +603,7 @@ class Module:
         self._progress, self._events, self._callback_error = progress, events, None
         with self._abort:
             self._download_running, self._abortable = True, False
-            self._abort_wanted = self._aborting = False
+            self._abort_wanted = self._aborting = self._flashed = False
         try:
             self._sync_trace(always=True)
             self._emit(ProgressEvent(self.label, first))

@@ -33,11 +33,20 @@ def test_download_reports_progress(flash_files, quick):
 def test_update_backs_up_flashes_and_restores(flash_files, quick, tmp_path):
     software, loader = flash_files
     seen = []
+    late_aborts = []
+
+    def progress(event):
+        seen.append(event)
+        if event.step == Step.NEW_SOFTWARE:
+            # Past the flashing, an abort would cut the restore: refused.
+            late_aborts.append(m.abort())
+
     with simulated_module() as sim:
         with tavolink.Module(sim.port, **quick) as m:
             before = m.read_production()
             result = m.update(software, loader, tmp_path, imei="35123456789012", value16=9,
-                              wait_seconds=3, progress=seen.append)
+                              wait_seconds=3, progress=progress)
+            assert late_aborts == [False]
             assert result.backup_file.exists() and result.backup_file.parent == tmp_path
             assert result.old_software_id == "3700001301000124"
             assert result.new_software_id and m.software_id == result.new_software_id
