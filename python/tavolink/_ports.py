@@ -68,8 +68,8 @@ def acquire(port: PortLike) -> Port:
 
     Raises:
         ValueError: a number below 1, or text that is neither a number nor a
-            path; PortUnavailableError is the caller's to raise for a port in
-            use (``in_use`` is False then).
+            path.
+        PortInUse: another module object of this process has the port.
     """
     reserve_pool()
     if isinstance(port, bool):

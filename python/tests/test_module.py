@@ -149,3 +149,24 @@ def test_modules_on_two_threads(quick):
         # Each spends 600 ms waiting on its module; with the GIL held they
         # could not overlap.
         assert a0 < b1 and b0 < a1
+
+
+def test_com_number_log_file_and_french(tavosim_port, quick, tmp_path, monkeypatch):
+    monkeypatch.setenv("TAVOLINK_COM9", tavosim_port)
+    log = tmp_path / "trace.log"
+    with tavolink.Module(9, log_file=log, language="fr", **quick) as m:
+        assert m.label == "COM9" and m.logger.name == "tavolink.COM9"
+        assert m.read_serial_number() == "123456789A"
+        for bad in (lambda: m.read_section(256), lambda: m.write_section(11, b""),
+                    lambda: m.read_memory(0, 0), lambda: m.write_production(bytes(10)),
+                    lambda: m.write_calibration(bytes(10))):
+            with pytest.raises(ValueError):
+                bad()
+        with pytest.raises(tavolink.DataError) as caught:
+            m.write_imei("123")
+        assert caught.value.message != tavolink.translate(53)  # the French text
+    # The library appended its trace lines, without the slot prefix.
+    assert b"CTATRequest::ReadSerialNumber\r\n" in log.read_bytes()
+    with pytest.raises(tavolink.PortUnavailableError) as caught:
+        m.read_imei()  # closed: no slot any more
+    assert caught.value.status == 202
