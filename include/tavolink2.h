@@ -285,7 +285,8 @@ TAVOLINK_API int32_t tavolink_ReadCalibrationInfos(uint8_t* record, int32_t thre
 TAVOLINK_API int32_t tavolink_WriteCalibrationInfos(const uint8_t* record, int32_t threadIndex);
 /* imei receives 15 digits and a terminating zero (TAVOLINK_IMEI_BUFFER_SIZE
  * bytes); 109 when the check digit does not match; 50 for a null buffer. The
- * write takes 14 or 15 digits (the 15th is not used; 53 otherwise) and needs
+ * write takes 14 or 15 digits (the 15th is not used; 53 for another length
+ * or a character other than a digit among the 14, nothing sent) and needs
  * the vault library libTavoVault.so: 302 when it cannot be loaded, 304 when
  * it lacks its function. */
 TAVOLINK_API int32_t tavolink_ReadIMEI(char* imei, int32_t threadIndex);

@@ -263,11 +263,9 @@ class Module:
 
     def write_imei(self, imei: str) -> None:
         """Writes an IMEI of 14 or 15 digits (the check digit is computed)."""
-        if not (isinstance(imei, str) and imei.isdigit()):
-            # The library counts characters only; a script's typo must not
-            # reach the module as an IMEI.
-            raise make_error(53, self.label, self.language)
-        self._in_session(library().tavolink_WriteIMEI, imei.encode("ascii"))
+        # The library refuses anything but digits (53); a character outside
+        # ASCII reaches it as '?' to be refused there.
+        self._in_session(library().tavolink_WriteIMEI, imei.encode("ascii", errors="replace"))
 
     def read_serial_number(self) -> str:
         """The module's serial number."""

@@ -35,6 +35,16 @@ int32_t WriteImei(CTATRequest& tat, const char* imeiText) {
   if (length != kImeiTextShort && length != kImeiTextFull) {
     return TAVOLINK_IMEI_SIZE_ERROR;
   }
+  // The 14 digits are packed as hexadecimal nibbles: a letter would become an
+  // IMEI digit above 9, and any other character would be skipped, shifting
+  // the rest. Either way the module would be given an IMEI nobody asked for,
+  // so anything but a digit is refused like a wrong length, before the
+  // module is asked.
+  for (size_t i = 0; i < kImeiTextShort; ++i) {
+    if (imeiText[i] < '0' || imeiText[i] > '9') {
+      return TAVOLINK_IMEI_SIZE_ERROR;
+    }
+  }
   uint16_t payloadSize = 0;
   result = tat.ReadSectionInfo(kImeiSection, &payloadSize, nullptr, nullptr, true);
   if (result != TAVOLINK_OK) {

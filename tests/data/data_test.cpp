@@ -132,6 +132,9 @@ const Refusal kRefusals[] = {
     {CALL(tavolink_WriteIMEI(nullptr, s)), 202, 103, 50},
     {CALL(tavolink_WriteIMEI("1234567890123", s)), 202, 103, 53},
     {CALL(tavolink_WriteIMEI("1234567890123456", s)), 202, 103, 53},
+    // Not digits: a hexadecimal letter, a character the packing would skip.
+    {CALL(tavolink_WriteIMEI("35123456789ABC", s)), 202, 103, 53},
+    {CALL(tavolink_WriteIMEI("3512345678 012", s)), 202, 103, 53},
     {CALL(tavolink_WriteParameterFile("/nonexistent/script.bin", s)), 202, 103, 17},
     {CALL(tavolink_WriteParameterFile(nullptr, s)), 202, 103, 17},
 };
